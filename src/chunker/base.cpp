@@ -71,6 +71,7 @@ std::optional<SlivrError> check_chunk_input(std::string_view text, std::uint64_t
 void annotate_chunks(Documents& chunks, const Document& source, std::size_t doc_index) {
     std::size_t chunk_index = 0;
     for (Document& chunk : chunks) {
+        chunk.metadata.reserve(chunk.metadata.size() + source.metadata.size() + 2);
         chunk.metadata.merge_missing(source.metadata);
         chunk.metadata.set("doc_index", Json(static_cast<std::uint64_t>(doc_index)));
         chunk.metadata.set("chunk_index", Json(static_cast<std::uint64_t>(chunk_index++)));
@@ -88,8 +89,7 @@ Result<Documents> Chunker::chunk_documents(std::span<const Document* const> docu
         if (out.empty()) {
             out = std::move(*chunks);
         } else {
-            out.reserve(out.size() + chunks->size());
-            for (Document& d : *chunks) out.push_back(std::move(d));
+            out.insert(out.end(), std::make_move_iterator(chunks->begin()), std::make_move_iterator(chunks->end()));
         }
     }
     return out;
