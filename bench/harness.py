@@ -18,16 +18,18 @@ ROOT = Path(__file__).resolve().parent.parent
 CORPUS = Path(os.environ.get("SLIVR_CORPUS", ROOT.parent / "shared" / "corpus"))
 
 
-def corpus_texts(folder: str, suffixes: Iterable[str] | None = None) -> list[str]:
-    """The texts of one corpus folder (sorted by name), read as UTF-8."""
+def corpus_files(folder: str, suffixes: Iterable[str] | None = None) -> list[tuple[str, str]]:
+    """(file name, text) for the files of one corpus folder, sorted by name, read as UTF-8."""
     path = CORPUS / folder
     if not path.is_dir():
         return []
-    out = []
-    for f in sorted(path.iterdir()):
-        if f.is_file() and (suffixes is None or f.suffix in suffixes):
-            out.append(f.read_text(encoding="utf-8", errors="replace"))
-    return out
+    return [(f.name, f.read_text(encoding="utf-8", errors="replace")) for f in sorted(path.iterdir())
+            if f.is_file() and (suffixes is None or f.suffix in suffixes)]
+
+
+def corpus_texts(folder: str, suffixes: Iterable[str] | None = None) -> list[str]:
+    """The texts of one corpus folder (sorted by name), read as UTF-8."""
+    return [text for _, text in corpus_files(folder, suffixes)]
 
 
 def scaled_text(texts: list[str], size: int) -> str:

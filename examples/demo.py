@@ -1,9 +1,11 @@
 """The main job: chunk the bundled samples with every chunker and show what comes out."""
 from __future__ import annotations
 
+import tempfile
 import time
 from pathlib import Path
 
+import pdfgen
 import slivr
 
 SAMPLES = Path(__file__).resolve().parent / "samples"
@@ -15,7 +17,16 @@ def load(name: str) -> str:
 
 # (label, chunker, sample file). Each chunker family adds its rows here.
 CHUNKERS = [
+    ("RecursiveChunker(300, 60)", slivr.RecursiveChunker(300, 60), "prose.txt"),
+    ("SentenceChunker(3, 1)", slivr.SentenceChunker(3, 1), "prose.txt"),
+    ("ParagraphChunker(2, 0)", slivr.ParagraphChunker(2, 0), "prose.txt"),
     ("CharacterChunker(200, 40)", slivr.CharacterChunker(200, 40), "prose.txt"),
+    ("WordChunker(50, 10)", slivr.WordChunker(50, 10), "prose.txt"),
+    ("HierarchicalChunker(400, 50, 120, 20)", slivr.HierarchicalChunker(400, 50, 120, 20), "prose.txt"),
+    ("MarkdownChunker(200, 30)", slivr.MarkdownChunker(200, 30), "guide.md"),
+    ("CodeChunker(\"python\", 500, 50)", slivr.CodeChunker("python", 500, 50), "shapes.py"),
+    ("JsonChunker(300)", slivr.JsonChunker(300), "catalog.json"),
+    ("HtmlChunker(600, 60)", slivr.HtmlChunker(600, 60), "page.html"),
 ]
 
 
@@ -45,6 +56,31 @@ def main() -> None:
         print(f"\nFirst chunk of {label}:\n  {chunk!r}")
         for key, value in sorted(chunk.metadata.items()):
             print(f"    {key}: {value!r}")
+
+    pdf_demo()
+
+
+def pdf_demo() -> None:
+    """Writes a small PDF (one page per paragraph of the prose sample, then an empty page), loads
+    it page by page and chunks the pages, so every chunk knows the page it came from."""
+    paragraphs = load("prose.txt").split("\n\n")
+    with tempfile.TemporaryDirectory() as folder:
+        path = str(pdfgen.write_pdf(Path(folder) / "prose.pdf", paragraphs + [""]))
+        t0 = time.perf_counter()
+        pages = slivr.load_pdf_pages(path)
+        ms = (time.perf_counter() - t0) * 1000
+        chunks = slivr.CharacterChunker(200, 40).chunk_documents(pages)
+    print(f"\nPDF: load_pdf_pages read {len(pages)} pages in {ms:.3f} ms "
+          f"({sum(len(p) for p in pages)} bytes of text); CharacterChunker(200, 40).chunk_documents "
+          f"made {len(chunks)} chunks")
+    for page in pages:
+        count = sum(c.metadata["page_number"] == page.metadata["page_number"] for c in chunks)
+        print(f"  page {page.metadata['page_number']}/{page.metadata['total_pages']}: "
+              f"{len(page):>4} bytes, {count} chunks  {page.content[:40]!r}")
+    last = chunks[-1]
+    print(f"Last chunk: {last!r}")
+    for key, value in sorted(last.metadata.items()):
+        print(f"    {key}: {value!r}")
 
 
 if __name__ == "__main__":

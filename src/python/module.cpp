@@ -1,6 +1,7 @@
 // Module initialisation: the classes and functions are registered in a fixed order.
 #include "python/classes.hpp"
 #include "python/document_type.hpp"
+#include "python/pdf_type.hpp"
 
 namespace slivr::py {
 namespace {
@@ -19,7 +20,22 @@ PyModuleDef kModule{
 
 // The chunker classes in their registration order, after Document.
 const ChunkerClass* const kChunkerClasses[] = {
+    &kRecursiveChunkerClass,
+    &kTokenChunkerClass,
+    &kSentenceChunkerClass,
+    &kParagraphChunkerClass,
+    &kSemanticChunkerClass,
+    &kPropositionChunkerClass,
+    &kContextualChunkerClass,
+    &kQueryAwareChunkerClass,
+    &kAgenticChunkerClass,
+    &kHierarchicalChunkerClass,
+    &kMarkdownChunkerClass,
+    &kCodeChunkerClass,
+    &kJsonChunkerClass,
+    &kHtmlChunkerClass,
     &kCharacterChunkerClass,
+    &kWordChunkerClass,
 };
 
 bool add(PyObject* module, const char* name, PyObject* object) {
@@ -38,5 +54,7 @@ PyMODINIT_FUNC PyInit_slivr() {
     for (const ChunkerClass* cls : kChunkerClasses) {
         if (!add(module.get(), cls->name, create_chunker_type(*cls))) return nullptr;
     }
+    if (!add(module.get(), "PDFLoader", create_pdf_loader_type())) return nullptr;
+    if (PyModule_AddFunctions(module.get(), kPdfFunctions) < 0) return nullptr;
     return module.release();
 }

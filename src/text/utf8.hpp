@@ -9,6 +9,9 @@
 
 namespace slivr::utf8 {
 
+// The longest character encoding, in bytes.
+inline constexpr std::size_t kMaxSequence = 4;
+
 inline bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 // Byte length of the character whose first byte is `lead`.
@@ -79,6 +82,13 @@ inline std::size_t count_chars(std::string_view s) {
     std::size_t n = 0;
     for (unsigned char b : s) n += !is_continuation(b);
     return n;
+}
+
+// The largest character boundary at or before byte offset `pos` (at most s.size()).
+inline std::size_t floor_boundary(std::string_view s, std::size_t pos) {
+    if (pos >= s.size()) return s.size();
+    while (pos > 0 && is_continuation(static_cast<unsigned char>(s[pos]))) --pos;
+    return pos;
 }
 
 // Byte offset reached after stepping `count` characters forward from byte offset `pos`,

@@ -1,0 +1,22 @@
+#include "chunker/html.hpp"
+#include "python/classes.hpp"
+
+namespace slivr::py {
+namespace {
+
+constexpr const char* kParams[] = {"chunk_size", "overlap"};
+
+std::unique_ptr<Chunker> build(PyObject* const* args) {
+    const auto chunk_size = args[0] ? to_u64("chunk_size", args[0]) : 1200;
+    if (!chunk_size) return nullptr;
+    const auto overlap = args[1] ? to_u64("overlap", args[1]) : 150;
+    if (!overlap) return nullptr;
+    return std::make_unique<HtmlChunker>(*chunk_size, *overlap);
+}
+
+}  // namespace
+
+const ChunkerClass kHtmlChunkerClass{
+    "HtmlChunker", "(chunk_size=1200, overlap=150)", {"HtmlChunker", kParams, 0}, build};
+
+}  // namespace slivr::py

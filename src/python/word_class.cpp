@@ -1,0 +1,21 @@
+#include "chunker/word.hpp"
+#include "python/classes.hpp"
+
+namespace slivr::py {
+namespace {
+
+constexpr const char* kParams[] = {"chunk_size", "overlap"};
+
+std::unique_ptr<Chunker> build(PyObject* const* args) {
+    const auto chunk_size = args[0] ? to_u64("chunk_size", args[0]) : 200;
+    if (!chunk_size) return nullptr;
+    const auto overlap = args[1] ? to_u64("overlap", args[1]) : 20;
+    if (!overlap) return nullptr;
+    return std::make_unique<WordChunker>(*chunk_size, *overlap);
+}
+
+}  // namespace
+
+const ChunkerClass kWordChunkerClass{"WordChunker", "(chunk_size=200, overlap=20)", {"WordChunker", kParams, 0}, build};
+
+}  // namespace slivr::py
