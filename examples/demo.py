@@ -18,8 +18,14 @@ def load(name: str) -> str:
 # (label, chunker, sample file). Each chunker family adds its rows here.
 CHUNKERS = [
     ("RecursiveChunker(300, 60)", slivr.RecursiveChunker(300, 60), "prose.txt"),
+    ("TokenChunker(128, 16, \"cl100k_base\")", slivr.TokenChunker(128, 16, "cl100k_base"), "prose.txt"),
     ("SentenceChunker(3, 1)", slivr.SentenceChunker(3, 1), "prose.txt"),
     ("ParagraphChunker(2, 0)", slivr.ParagraphChunker(2, 0), "prose.txt"),
+    ("SemanticChunker(50.0, 100, 400)", slivr.SemanticChunker(50.0, 100, 400), "prose.txt"),
+    ("PropositionChunker(2, 0)", slivr.PropositionChunker(2, 0), "prose.txt"),
+    ("ContextualChunker(300, 60, 80)", slivr.ContextualChunker(300, 60, 80), "guide.md"),
+    ("QueryAwareChunker(\"paragraphs sentences\")", slivr.QueryAwareChunker("paragraphs sentences"), "prose.txt"),
+    ("AgenticChunker(100, 400)", slivr.AgenticChunker(100, 400), "prose.txt"),
     ("CharacterChunker(200, 40)", slivr.CharacterChunker(200, 40), "prose.txt"),
     ("WordChunker(50, 10)", slivr.WordChunker(50, 10), "prose.txt"),
     ("HierarchicalChunker(400, 50, 120, 20)", slivr.HierarchicalChunker(400, 50, 120, 20), "prose.txt"),

@@ -100,7 +100,8 @@ def test_stronger_separator_wins():
     # Both "\nclass " and "\ndef " occur; the class boundary is tried first.
     text = "import os\n\ndef helper():\n    pass\n\nclass Thing:\n    def method(self):\n        pass\n"
     chunks = slivr.CodeChunker("python", 60, 0).chunk(text)
-    assert contents(chunks) == ["import os\n\ndef helper():\n    pass", "class Thing:\n    def method(self):\n        pass"]
+    assert contents(chunks) == ["import os\n\ndef helper():\n    pass",
+                                "class Thing:\n    def method(self):\n        pass"]
 
 
 @pytest.mark.parametrize("language", list(SEPARATORS))

@@ -146,7 +146,8 @@ def test_ids_count_in_decimal_past_ten():
 
 
 def test_documents_get_positions_per_source():
-    docs = [slivr.Document(PROSE[:900], {"source": "a"}), slivr.Document("   "), slivr.Document("tiny", {"source": "b"})]
+    docs = [slivr.Document(PROSE[:900], {"source": "a"}), slivr.Document("   "),
+            slivr.Document("tiny", {"source": "b"})]
     chunker = slivr.HierarchicalChunker(400, 0, 100, 0)
     flat = chunker.chunk_documents(docs)
     assert [d.metadata["chunk_index"] for d in flat] == list(range(len(flat) - 2)) + [0, 1]

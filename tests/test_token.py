@@ -1,4 +1,5 @@
 """TokenChunker: windows of byte-pair-encoding tokens, checked against the reference tokeniser."""
+import bisect
 import threading
 
 import pytest
@@ -34,8 +35,8 @@ def model_chunks(enc, text, size, overlap):
     allowed = [i for i in range(n + 1) if i in (0, n) or (data[offsets[i]] & 0xC0) != 0x80]
 
     def last_within(start, reach):
-        inside = [b for b in allowed if start < b <= start + reach]
-        return inside[-1] if inside else next(b for b in allowed if b > start)
+        below = allowed[bisect.bisect_right(allowed, start + reach) - 1]
+        return below if below > start else allowed[bisect.bisect_right(allowed, start)]
 
     out, start = [], 0
     while True:
@@ -152,13 +153,13 @@ def test_thousand_tokens_give_the_three_windows_of_the_step_rule():
     assert chunks[2].content == ("y " * 76).strip()
 
 
-def test_blank_window_takes_no_index():
+def test_blank_window_takes_no_index(reference):
     text = "alpha beta" + "\n\n\n\n" * 1 + "   " * 6 + " gamma delta"
     chunks = slivr.TokenChunker(2, 0).chunk(text)
     assert [c.metadata["chunk_index"] for c in chunks] == list(range(len(chunks)))
     assert all(c.content.strip() == c.content and c.content for c in chunks)
     assert sum(c.metadata["token_count"] for c in chunks) < slivr.TokenChunker().count_tokens(text)
-    assert observed(chunks) == model_chunks(ref.encoding("cl100k_base"), text, 2, 0)
+    assert observed(chunks) == model_chunks(reference("cl100k_base"), text, 2, 0)
 
 
 @pytest.mark.parametrize("text", ["", "   ", "\n\t\u3000\u00a0"])
@@ -241,6 +242,14 @@ def test_generated_texts_match_reference(reference, name):
         if text.strip(WHITE_SPACE):
             # Windows of one token expose every token boundary that falls between characters.
             assert observed(chunker.chunk(text)) == model_chunks(enc, text, 1, 0), repr(text)
+
+
+@pytest.mark.parametrize("name", ["cl100k_base", "o200k_base", "r50k_base"])
+@pytest.mark.parametrize("size, overlap", [(2, 1), (7, 3), (64, 10), (100, 99), (500, 0)])
+def test_windows_on_generated_text_follow_the_rule(reference, name, size, overlap):
+    text = "".join(ref.stress_texts(12, seed=size * 31 + overlap, max_fragments=80))
+    chunks = slivr.TokenChunker(size, overlap, name).chunk(text)
+    assert observed(chunks) == model_chunks(reference(name), text, size, overlap)
 
 
 # --- batches and threads -----------------------------------------------------------------------

@@ -16,6 +16,8 @@ from harness import corpus_texts, median_time, scaled_text
 
 TITLE = "Structure-aware chunkers: Markdown, code, HTML, parent/child"
 MB = 1_000_000
+# The slivr rows take milliseconds on a shared machine: many runs keep their medians steady.
+FAST = 25
 
 
 def total_bytes(texts: list[str]) -> int:
@@ -36,7 +38,7 @@ def linear_check(label: str, chunk, base: str, factors=(1, 4, 16)) -> None:
     rows = []
     for factor in factors:
         text = scaled_text([base], len(base) * factor)
-        seconds, _ = median_time(lambda: chunk(text), repeats=3)
+        seconds, _ = median_time(lambda: chunk(text), repeats=9)
         rows.append((len(text.encode()), seconds))
     size0, t0 = rows[0]
     cells = ", ".join(f"{size / MB:.1f} MB {t / (size / MB) * 1000:.1f} ms/MB ({(t / size) / (t0 / size0):.2f}x)"
@@ -51,17 +53,19 @@ def markdown(bench) -> None:
         return
     chunker = slivr.MarkdownChunker(1000, 150)
     bench.case(f"{len(texts)} Markdown files", total_bytes(texts))
-    bench.row("slivr MarkdownChunker(1000, 150)", lambda: [chunker.chunk(t) for t in texts], count=flat_count)
-    bench.row("slivr MarkdownChunker par_chunk_texts", lambda: chunker.par_chunk_texts(texts), count=flat_count)
+    bench.row("slivr MarkdownChunker(1000, 150)", lambda: [chunker.chunk(t) for t in texts], repeats=FAST,
+              count=flat_count)
+    bench.row("slivr MarkdownChunker.par_chunk_texts", lambda: chunker.par_chunk_texts(texts), repeats=FAST,
+              count=flat_count)
 
     try:
         from langchain_text_splitters import MarkdownHeaderTextSplitter, RecursiveCharacterTextSplitter
         headers = [("#" * level, f"h{level}") for level in range(1, 7)]
         header_splitter = MarkdownHeaderTextSplitter(headers, strip_headers=False)
         recursive = RecursiveCharacterTextSplitter(chunk_size=1000, chunk_overlap=150)
-        bench.row("langchain MarkdownHeader + RecursiveCharacter",
+        bench.row("langchain header + recursive splitters",
                   lambda: [recursive.split_documents(header_splitter.split_text(t)) for t in texts],
-                  count=flat_count, note="characters")
+                  repeats=9, count=flat_count, note="characters")
     except ImportError:
         print("    (langchain-text-splitters not installed)")
 
@@ -78,8 +82,8 @@ def markdown(bench) -> None:
     try:
         from semantic_text_splitter import MarkdownSplitter
         splitter = MarkdownSplitter((1000, 1000), overlap=150)
-        bench.row("semantic-text-splitter MarkdownSplitter (Rust)", lambda: [splitter.chunks(t) for t in texts],
-                  count=flat_count, note="characters; no heading metadata")
+        bench.row("semantic-text-splitter MarkdownSplitter", lambda: [splitter.chunks(t) for t in texts],
+                  repeats=9, count=flat_count, note="Rust; characters; no heading metadata")
     except ImportError:
         print("    (semantic-text-splitter not installed)")
 
@@ -93,12 +97,13 @@ def code(bench) -> None:
         return
     chunker = slivr.CodeChunker("python", 1500, 200)
     bench.case(f"{len(texts)} Python files", total_bytes(texts))
-    bench.row('slivr CodeChunker("python", 1500, 200)', lambda: [chunker.chunk(t) for t in texts], count=flat_count)
+    bench.row('slivr CodeChunker("python", 1500, 200)', lambda: [chunker.chunk(t) for t in texts], repeats=FAST,
+              count=flat_count)
     try:
         from langchain_text_splitters import Language, RecursiveCharacterTextSplitter
         splitter = RecursiveCharacterTextSplitter.from_language(Language.PYTHON, chunk_size=1500, chunk_overlap=200)
-        bench.row("langchain RecursiveCharacter.from_language(PYTHON)", lambda: [splitter.split_text(t) for t in texts],
-                  count=flat_count, note="characters")
+        bench.row("langchain from_language(PYTHON)", lambda: [splitter.split_text(t) for t in texts],
+                  repeats=15, count=flat_count, note="characters")
     except ImportError:
         print("    (langchain-text-splitters not installed)")
     linear_check("CodeChunker", chunker.chunk, "\n\n".join(texts))
@@ -111,12 +116,13 @@ def html(bench) -> None:
         return
     chunker = slivr.HtmlChunker(1200, 150)
     bench.case(f"{len(texts)} HTML pages", total_bytes(texts))
-    bench.row("slivr HtmlChunker(1200, 150)", lambda: [chunker.chunk(t) for t in texts], count=flat_count)
+    bench.row("slivr HtmlChunker(1200, 150)", lambda: [chunker.chunk(t) for t in texts], repeats=FAST,
+              count=flat_count)
     try:
         from langchain_text_splitters import Language, RecursiveCharacterTextSplitter
         splitter = RecursiveCharacterTextSplitter.from_language(Language.HTML, chunk_size=1200, chunk_overlap=150)
-        bench.row("langchain RecursiveCharacter.from_language(HTML)", lambda: [splitter.split_text(t) for t in texts],
-                  count=flat_count, repeats=3, note="characters")
+        bench.row("langchain from_language(HTML)", lambda: [splitter.split_text(t) for t in texts],
+                  count=flat_count, repeats=9, note="characters")
     except ImportError:
         print("    (langchain-text-splitters not installed)")
     linear_check("HtmlChunker", chunker.chunk, "\n".join(texts[:20]))
@@ -129,9 +135,9 @@ def hierarchy(bench) -> None:
         return
     chunker = slivr.HierarchicalChunker(2000, 200, 400, 50)
     bench.case(f"{len(texts)} prose files", total_bytes(texts))
-    bench.row("slivr HierarchicalChunker(2000, 200, 400, 50)", lambda: [chunker.chunk(t) for t in texts],
+    bench.row("slivr HierarchicalChunker.chunk", lambda: [chunker.chunk(t) for t in texts], repeats=FAST,
               count=flat_count)
-    bench.row("slivr HierarchicalChunker.chunk_tree", lambda: [chunker.chunk_tree(t) for t in texts],
+    bench.row("slivr HierarchicalChunker.chunk_tree", lambda: [chunker.chunk_tree(t) for t in texts], repeats=FAST,
               count=lambda r: sum(len(p["children"]) + 1 for root in r for p in root["children"]))
     try:
         from llama_index.core import Document as LlamaDocument
@@ -139,7 +145,7 @@ def hierarchy(bench) -> None:
         splitters = {"parent": SentenceSplitter(chunk_size=2000, chunk_overlap=200, tokenizer=str.encode),
                      "child": SentenceSplitter(chunk_size=400, chunk_overlap=50, tokenizer=str.encode)}
         parser = HierarchicalNodeParser.from_defaults(node_parser_ids=["parent", "child"], node_parser_map=splitters)
-        bench.row("llama-index HierarchicalNodeParser (2000/400 bytes)",
+        bench.row("llama-index HierarchicalNodeParser",
                   lambda: parser.get_nodes_from_documents([LlamaDocument(text=t) for t in texts]), repeats=3,
                   note="sentence splitters counting UTF-8 bytes")
     except ImportError:

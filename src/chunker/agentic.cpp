@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "chunker/sentence.hpp"
 #include "chunker/terms.hpp"
@@ -13,21 +14,20 @@ namespace {
 
 struct TransitionMarker {
     std::string_view marker;
-    std::string_view after_comma;  // ", " + marker
     std::string_view label;
 };
 
 // Tried in this order; the first that matches decides.
 constexpr std::array<TransitionMarker, 9> kTransitionMarkers = {{
-    {"in conclusion", ", in conclusion", "Conclusion"},
-    {"in summary", ", in summary", "Summary"},
-    {"on the other hand", ", on the other hand", "Counter-argument"},
-    {"in contrast", ", in contrast", "Contrast"},
-    {"furthermore", ", furthermore", "Continuation"},
-    {"secondly", ", secondly", "Subsequent Point"},
-    {"finally", ", finally", "Final Section"},
-    {"moving on to", ", moving on to", "Topic Shift"},
-    {"meanwhile", ", meanwhile", "Parallel Topic"},
+    {"in conclusion", "Conclusion"},
+    {"in summary", "Summary"},
+    {"on the other hand", "Counter-argument"},
+    {"in contrast", "Contrast"},
+    {"furthermore", "Continuation"},
+    {"secondly", "Subsequent Point"},
+    {"finally", "Final Section"},
+    {"moving on to", "Topic Shift"},
+    {"meanwhile", "Parallel Topic"},
 }};
 
 // The stop words that can matter: the shorter ones are dropped by the length rule first.
@@ -41,31 +41,42 @@ bool is_content_word(std::string_view word) {
            std::find(kStopWords.begin(), kStopWords.end(), word) == kStopWords.end();
 }
 
-// Calls `visit(word)` for each content word of `text` in order, repeats included.
+// Calls `visit(word)` for each content word of the lower-cased text `lower`, in order, repeats included.
 template <typename Visit>
-void for_each_content_word(std::string_view text, std::string& scratch, Visit&& visit) {
-    terms::for_each_normalized_word(text, scratch, [&](std::string_view word) {
-        if (is_content_word(word)) visit(word);
-    });
-}
-
-// The same for a text that is already lower-cased.
-template <typename Visit>
-void for_each_content_word_of_lower(std::string_view lower, Visit&& visit) {
+void for_each_content_word(std::string_view lower, Visit&& visit) {
     text::for_each_word(lower, [&](std::string_view word) {
         word = terms::strip_non_alphanumeric(word);
         if (is_content_word(word)) visit(word);
     });
 }
 
+// The first marker of the table that the lower-cased sentence starts with or has after ", ", or null.
+const TransitionMarker* find_transition_marker(std::string_view lower) {
+    std::size_t best = kTransitionMarkers.size();
+    for (std::size_t i = 0; i < best; ++i) {
+        if (lower.starts_with(kTransitionMarkers[i].marker)) best = i;
+    }
+    // One scan over the ", " occurrences instead of one search per marker.
+    for (std::size_t pos = lower.find(", "); pos != std::string_view::npos && best > 0;
+         pos = lower.find(", ", pos + 1)) {
+        const std::string_view rest = lower.substr(pos + 2);
+        for (std::size_t i = 0; i < best; ++i) {
+            if (rest.starts_with(kTransitionMarkers[i].marker)) best = i;
+        }
+    }
+    return best < kTransitionMarkers.size() ? &kTransitionMarkers[best] : nullptr;
+}
+
 // The group's byte length and content words are kept as running totals, so that each sentence is
-// read a bounded number of times however long the group grows. Content words of appended
-// sentences are folded in only when a divergence test needs them.
+// read a bounded number of times however long the group grows. The content words of a sentence
+// asked about are kept for when it joins the group; other sentences are read only when a
+// divergence test needs the group's words.
 class HeuristicSession final : public AgenticDecisionSession {
 public:
     explicit HeuristicSession(const HeuristicAgenticDecisionMaker& maker) : maker_(maker) {}
 
     Result<AgenticDecision> decide(std::string_view next) override {
+        asked_.reset();
         if (count_ == 0) return AgenticDecision::keep_going();
         const std::size_t c = joined_size_;
         if (c + next.size() >= maker_.max_chars) {
@@ -73,30 +84,27 @@ public:
         }
         if (c < maker_.min_chars) return AgenticDecision::keep_going();
 
-        text::to_lower_into(next, scratch_);  // kept for the content words below
-        for (const TransitionMarker& m : kTransitionMarkers) {
-            if (std::string_view(scratch_).starts_with(m.marker) ||
-                scratch_.find(m.after_comma) != std::string::npos) {
-                return AgenticDecision::split_here(std::string(m.label), "Detected discourse transition marker '" +
-                                                                             std::string(m.marker) + "'");
-            }
+        text::to_lower_into(next, lower_);
+        if (const TransitionMarker* m = find_transition_marker(lower_)) {
+            return AgenticDecision::split_here(std::string(m->label),
+                                               "Detected discourse transition marker '" + std::string(m->marker) + "'");
         }
 
         if (c - maker_.min_chars < maker_.min_chars) return AgenticDecision::keep_going();  // c < 2 min_chars
         next_words_.clear();
-        next_seen_.clear();
-        for_each_content_word_of_lower(scratch_, [&](std::string_view word) {
-            if (next_seen_.emplace(word).second) next_words_.emplace_back(word);
-        });
+        for_each_content_word(lower_, [&](std::string_view word) { next_words_.insert(word); });
+        asked_ = next;
         if (next_words_.empty()) return AgenticDecision::keep_going();
         fold_pending();
         if (words_.empty()) return AgenticDecision::keep_going();
 
         std::size_t shared = 0;
-        for (const std::string& w : next_words_) shared += words_.contains(w);
+        for (std::size_t i = 0; i < next_words_.size(); ++i) {
+            shared += words_.contains(next_words_[i], next_words_.hash_at(i));
+        }
         const std::size_t either = words_.size() + next_words_.size() - shared;
         if (static_cast<double>(shared) / static_cast<double>(either) < kDivergentOverlap) {
-            return AgenticDecision::split_here("Topic on " + next_words_.front(),
+            return AgenticDecision::split_here("Topic on " + std::string(next_words_[0]),
                                                "Low lexical overlap and topic divergence detected");
         }
         return AgenticDecision::keep_going();
@@ -105,7 +113,12 @@ public:
     void append(std::string_view sentence) override {
         joined_size_ += (count_ > 0 ? 1 : 0) + sentence.size();
         ++count_;
-        pending_.push_back(sentence);
+        if (asked_ && sentence.data() == asked_->data() && sentence.size() == asked_->size()) {
+            for (std::size_t i = 0; i < next_words_.size(); ++i) words_.insert(next_words_[i], next_words_.hash_at(i));
+        } else {
+            pending_.push_back(sentence);
+        }
+        asked_.reset();
     }
 
     void clear() override {
@@ -118,21 +131,20 @@ public:
 private:
     void fold_pending() {
         for (const std::string_view s : pending_) {
-            for_each_content_word(s, scratch_, [&](std::string_view word) {
-                if (!words_.contains(word)) words_.emplace(word);
-            });
+            text::to_lower_into(s, lower_);
+            for_each_content_word(lower_, [&](std::string_view word) { words_.insert(word); });
         }
         pending_.clear();
     }
 
     const HeuristicAgenticDecisionMaker& maker_;
     std::size_t count_ = 0;
-    std::size_t joined_size_ = 0;              // bytes of the group's sentences joined by single blanks
-    std::vector<std::string_view> pending_;    // appended, not yet in words_
-    terms::StringSet words_;                   // content words of the group
-    std::vector<std::string> next_words_;      // content words of the sentence asked about, in order
-    terms::StringSet next_seen_;
-    std::string scratch_;
+    std::size_t joined_size_ = 0;            // bytes of the group's sentences joined by single blanks
+    std::vector<std::string_view> pending_;  // in the group, not yet in words_
+    terms::TermSet words_;                   // content words of the group
+    std::optional<std::string_view> asked_;  // the sentence whose content words next_words_ holds
+    terms::TermSet next_words_;
+    std::string lower_;
 };
 
 // Keeps the group's sentences and asks the decision maker with all of them.
@@ -182,12 +194,12 @@ Result<AgenticDecision> HeuristicAgenticDecisionMaker::decide(std::span<const st
 }
 
 std::vector<std::string> HeuristicAgenticDecisionMaker::extract_content_words(std::string_view text) {
+    terms::TermSet words;
+    // The words of the lower-cased text are the lower-cased words (see terms::for_each_normalized_word).
+    for_each_content_word(text::to_lower(text), [&](std::string_view word) { words.insert(word); });
     std::vector<std::string> out;
-    terms::StringSet seen;
-    std::string scratch;
-    for_each_content_word(text, scratch, [&](std::string_view word) {
-        if (seen.emplace(word).second) out.emplace_back(word);
-    });
+    out.reserve(words.size());
+    for (std::size_t i = 0; i < words.size(); ++i) out.emplace_back(words[i]);
     return out;
 }
 

@@ -12,16 +12,26 @@ constexpr std::array<std::string_view, 11> kNames = {
     "rust", "python", "javascript", "typescript", "go", "cpp", "java", "html", "sql", "markdown", "generic",
 };
 
+// Names are compared after lower-casing.
 constexpr std::pair<std::string_view, CodeLanguage> kAliases[] = {
-    {"rust", CodeLanguage::Rust},         {"rs", CodeLanguage::Rust},
-    {"python", CodeLanguage::Python},     {"py", CodeLanguage::Python},
-    {"javascript", CodeLanguage::JavaScript}, {"js", CodeLanguage::JavaScript},
-    {"typescript", CodeLanguage::TypeScript}, {"ts", CodeLanguage::TypeScript},
-    {"go", CodeLanguage::Go},             {"golang", CodeLanguage::Go},
-    {"cpp", CodeLanguage::Cpp},           {"c++", CodeLanguage::Cpp},
-    {"c", CodeLanguage::Cpp},             {"java", CodeLanguage::Java},
-    {"html", CodeLanguage::Html},         {"htm", CodeLanguage::Html},
-    {"sql", CodeLanguage::Sql},           {"markdown", CodeLanguage::Markdown},
+    {"rust", CodeLanguage::Rust},
+    {"rs", CodeLanguage::Rust},
+    {"python", CodeLanguage::Python},
+    {"py", CodeLanguage::Python},
+    {"javascript", CodeLanguage::JavaScript},
+    {"js", CodeLanguage::JavaScript},
+    {"typescript", CodeLanguage::TypeScript},
+    {"ts", CodeLanguage::TypeScript},
+    {"go", CodeLanguage::Go},
+    {"golang", CodeLanguage::Go},
+    {"cpp", CodeLanguage::Cpp},
+    {"c++", CodeLanguage::Cpp},
+    {"c", CodeLanguage::Cpp},
+    {"java", CodeLanguage::Java},
+    {"html", CodeLanguage::Html},
+    {"htm", CodeLanguage::Html},
+    {"sql", CodeLanguage::Sql},
+    {"markdown", CodeLanguage::Markdown},
     {"md", CodeLanguage::Markdown},
 };
 
@@ -55,7 +65,8 @@ std::vector<std::string> get_separators(CodeLanguage language) {
             return with_fallbacks({"\nCREATE TABLE ", "\nCREATE VIEW ", "\nSELECT ", "\nINSERT INTO ", "\nUPDATE ",
                                    "\nDELETE FROM "});
         case CodeLanguage::Markdown:
-            // The fence has no line feed in front: an indented or mid-line fence still counts.
+            // Unlike the headings, the fence separator has no line feed in front: it matches three
+            // backquotes ending any line, indented or not, and the cut falls before them.
             return with_fallbacks({"\n# ", "\n## ", "\n### ", "\n#### ", "\n##### ", "\n###### ", "```\n"});
         case CodeLanguage::Generic:
             break;

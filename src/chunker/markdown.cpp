@@ -1,5 +1,6 @@
 #include "chunker/markdown.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -44,6 +45,7 @@ Metadata section_metadata(std::size_t length, Json headers, std::string_view hea
 
 std::vector<MarkdownSection> scan_markdown_sections(std::string_view text) {
     std::vector<MarkdownSection> sections;
+    if (text.empty()) return sections;
     HeadingPath path;
     std::size_t start = 0;
     bool in_fence = false;

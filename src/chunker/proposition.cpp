@@ -147,6 +147,10 @@ std::vector<std::string> split_coordination(std::string_view t, std::string_view
 Result<std::vector<std::string>> SyntacticPropositionExtractor::extract_propositions(std::string_view sentence) const {
     const std::string_view t = text::trim(sentence);
     if (t.empty()) return std::vector<std::string>{};
+    // Every marker contains a comma or a semicolon; most sentences have neither.
+    if (t.find(',') == std::string_view::npos && t.find(';') == std::string_view::npos) {
+        return std::vector<std::string>{std::string(t)};
+    }
     std::string scratch;
 
     for (const std::string_view marker : kRelativeMarkers) {
@@ -186,7 +190,10 @@ Result<Documents> PropositionChunker::chunk(std::string_view text) const {
 
     Documents out;
     for_each_window(views.size(), propositions_per_chunk_, overlap_, [&](std::size_t start, std::size_t end) {
-        Document doc{text::join(std::span(views).subspan(start, end - start), " ")};
+        // A window of one proposition is its only user when windows hold one (then there is no
+        // overlap), so its text can be moved rather than copied.
+        Document doc{propositions_per_chunk_ == 1 ? std::move(propositions[start])
+                                                  : text::join(std::span(views).subspan(start, end - start), " ")};
         Metadata& m = doc.metadata;
         m.reserve(5);
         m.insert_new("length", Json(static_cast<std::uint64_t>(doc.content.size())));

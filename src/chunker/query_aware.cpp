@@ -13,31 +13,9 @@ namespace {
 
 constexpr std::size_t kShortestTerm = 2;
 
-// A list of distinct terms in order of first appearance. Short lists are searched directly; a long
-// one (a long query matched many times) gets an index so that adding stays constant time.
-class TermList {
-public:
-    void add(std::string_view term) {
-        if (list_.size() < kDirectSearch) {
-            if (std::find(list_.begin(), list_.end(), term) != list_.end()) return;
-        } else {
-            if (index_.empty()) index_.insert(list_.begin(), list_.end());
-            if (!index_.emplace(term).second) return;
-        }
-        list_.emplace_back(term);
-    }
-    std::vector<std::string> take() { return std::move(list_); }
-    const std::vector<std::string>& list() const { return list_; }
-
-private:
-    static constexpr std::size_t kDirectSearch = 16;
-    std::vector<std::string> list_;
-    terms::StringSet index_;
-};
-
-Json terms_json(const std::vector<std::string>& terms) {
+Json terms_json(const terms::TermSet& terms) {
     Json array = Json::array();
-    for (const std::string& t : terms) array.push_back(t);
+    for (std::size_t i = 0; i < terms.size(); ++i) array.push_back(std::string(terms[i]));
     return array;
 }
 
@@ -56,30 +34,31 @@ QueryAwareChunker::QueryAwareChunker(std::string query_, std::uint64_t hs, std::
       lower_query_(text::to_lower(query)) {
     std::string scratch;
     terms::for_each_normalized_word(query, scratch, [&](std::string_view term) {
-        if (term.size() >= kShortestTerm) terms_.emplace(term);
+        if (term.size() >= kShortestTerm) terms_.insert(term);
     });
 }
 
-SentenceScore QueryAwareChunker::score_sentence(std::string_view sentence, const terms::StringSet& query_terms) const {
+SentenceScore QueryAwareChunker::score_sentence(std::string_view sentence, const terms::TermSet& query_terms) const {
     std::string lower;
     return score_sentence(sentence, query_terms, lower);
 }
 
-SentenceScore QueryAwareChunker::score_sentence(std::string_view sentence, const terms::StringSet& query_terms,
+SentenceScore QueryAwareChunker::score_sentence(std::string_view sentence, const terms::TermSet& query_terms,
                                                 std::string& lower) const {
     SentenceScore result;
     std::size_t words = 0;
     std::size_t hits = 0;
-    TermList matched;
+    terms::TermSet matched;
     terms::for_each_normalized_word(sentence, lower, [&](std::string_view word) {
         if (word.empty()) return;
         ++words;
         if (!query_terms.contains(word)) return;
         ++hits;
-        matched.add(word);
+        matched.insert(word);
     });
     if (words == 0 || query_terms.empty()) return result;
-    result.matched_terms = matched.take();
+    result.matched_terms.reserve(matched.size());
+    for (std::size_t i = 0; i < matched.size(); ++i) result.matched_terms.emplace_back(matched[i]);
     // `lower` still holds the lower-cased sentence.
     const double bonus = lower.find(lower_query_) != std::string::npos ? 0.5 : 0.0;
     result.score = std::min(static_cast<double>(hits) / static_cast<double>(words) + bonus, 1.0);
@@ -106,10 +85,10 @@ Result<Documents> QueryAwareChunker::chunk(std::string_view text) const {
         const std::size_t end = last ? n : i + static_cast<std::size_t>(width);
 
         double best = 0.0;
-        TermList matched;
+        terms::TermSet matched;
         for (std::size_t j = i; j < end; ++j) {
             best = std::max(best, scores[j].score);
-            for (const std::string& t : scores[j].matched_terms) matched.add(t);
+            for (const std::string& t : scores[j].matched_terms) matched.insert(t);
         }
         Document doc{text::join(std::span(sentences).subspan(i, end - i), " ")};
         Metadata& m = doc.metadata;
@@ -120,7 +99,7 @@ Result<Documents> QueryAwareChunker::chunk(std::string_view text) const {
         m.insert_new("is_hotspot", Json(hotspot));
         m.insert_new("chunk_type", Json(hotspot ? "hotspot" : "context"));
         m.insert_new("relevance_score", Json(round_score(best)));
-        m.insert_new("matched_terms", terms_json(matched.list()));
+        m.insert_new("matched_terms", terms_json(matched));
         out.push_back(std::move(doc));
         if (last) break;
         i += static_cast<std::size_t>(std::max<std::uint64_t>(step, 1));

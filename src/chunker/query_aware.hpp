@@ -30,11 +30,11 @@ public:
 
     // The share of the sentence's words that are query terms (repeats count), plus 0.5 when the
     // sentence contains the whole query, at most 1; 0 without words or without terms.
-    SentenceScore score_sentence(std::string_view sentence, const terms::StringSet& query_terms) const;
+    SentenceScore score_sentence(std::string_view sentence, const terms::TermSet& query_terms) const;
 
     // The query's words, normalised (lower-cased, stripped of non-alphanumeric characters at both
     // ends), that are at least 2 bytes long.
-    const terms::StringSet& query_terms() const { return terms_; }
+    const terms::TermSet& query_terms() const { return terms_; }
 
     const std::string query;
     const std::uint64_t hotspot_sentences;
@@ -45,11 +45,11 @@ public:
 
 private:
     // The same, lower-casing into `lower` (reused across sentences).
-    SentenceScore score_sentence(std::string_view sentence, const terms::StringSet& query_terms,
+    SentenceScore score_sentence(std::string_view sentence, const terms::TermSet& query_terms,
                                  std::string& lower) const;
 
     std::string lower_query_;
-    terms::StringSet terms_;
+    terms::TermSet terms_;
 };
 
 // `score` rounded to three decimals, halves away from zero.

@@ -25,6 +25,7 @@ constexpr std::array<std::string_view, 40> kAbbreviations = {
 // so a word of more characters, or of more than four bytes per such character, cannot match.
 constexpr std::size_t kLongestEntryChars = 7;
 constexpr std::size_t kLongestWordBytes = kLongestEntryChars * 4;
+constexpr std::size_t kShortestEntryBytes = 3;
 
 bool is_abbreviation(std::string_view lower_word) {
     return std::find(kAbbreviations.begin(), kAbbreviations.end(), lower_word) != kAbbreviations.end();
@@ -41,6 +42,8 @@ bool ends_with_abbreviation(std::string_view sentence, std::string& scratch) {
     }
     const std::string_view word = text::last_word(tail);
     if (word.size() > kLongestWordBytes) return false;
+    // Lower-casing keeps the length of an ASCII word, so most words are ruled out unread.
+    if (utf8::is_ascii(word) && (word.size() < kShortestEntryBytes || word.size() > kLongestEntryChars)) return false;
     text::to_lower_into(word, scratch);
     return is_abbreviation(scratch);
 }
@@ -63,8 +66,8 @@ void append_trimmed(std::vector<std::string_view>& out, std::string_view piece) 
     if (!piece.empty()) out.push_back(piece);
 }
 
-void add_count(Metadata& m, const char* key, std::size_t value) {
-    m.insert_new(key, Json(static_cast<std::uint64_t>(value)));
+void add_count(Metadata& m, std::string_view key, std::size_t value) {
+    m.insert_new(std::string(key), Json(static_cast<std::uint64_t>(value)));
 }
 
 }  // namespace
@@ -92,9 +95,10 @@ std::vector<std::string_view> split_sentences(std::string_view text) {
 
 std::vector<std::string_view> split_paragraphs(std::string_view text) {
     std::vector<std::string_view> out;
+    text::MatchCursor breaks(text, "\n\n");
     std::size_t pos = 0;
     while (true) {
-        const std::size_t match = text.find("\n\n", pos);
+        const std::size_t match = breaks.find(pos);
         append_trimmed(out, text.substr(pos, match == std::string_view::npos ? std::string_view::npos : match - pos));
         if (match == std::string_view::npos) break;
         pos = match + 2;

@@ -1,8 +1,7 @@
 #include "chunker/token.hpp"
 
-#include <unicode/ucasemap.h>
-
 #include <algorithm>
+#include <bit>
 #include <span>
 #include <vector>
 
@@ -13,33 +12,8 @@
 namespace slivr {
 namespace {
 
-// Full Unicode lower-casing (root locale, so final sigma and one-to-many mappings apply).
-std::string to_lower(std::string_view s) {
-    UErrorCode status = U_ZERO_ERROR;
-    UCaseMap* map = ucasemap_open("", 0, &status);
-    std::string out(s.size() + 16, '\0');
-    int32_t size = 0;
-    if (U_SUCCESS(status)) {
-        size = ucasemap_utf8ToLower(map, out.data(), static_cast<int32_t>(out.size()), s.data(),
-                                    static_cast<int32_t>(s.size()), &status);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            status = U_ZERO_ERROR;
-            out.resize(static_cast<std::size_t>(size));
-            size = ucasemap_utf8ToLower(map, out.data(), size, s.data(), static_cast<int32_t>(s.size()), &status);
-        }
-    }
-    ucasemap_close(map);
-    if (U_FAILURE(status)) {
-        out.assign(s);
-        for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-        return out;
-    }
-    out.resize(static_cast<std::size_t>(size));
-    return out;
-}
-
 std::string normalize_name(std::string_view name) {
-    std::string out = to_lower(name);
+    std::string out = text::to_lower(name);
     std::replace(out.begin(), out.end(), '-', '_');
     return out;
 }
@@ -69,51 +43,84 @@ Document make_chunk(std::string_view content, std::size_t tokens, std::size_t in
     return doc;
 }
 
-// Token indexes 0..n at which the text can be cut without splitting a character: the bytes of
-// the tokens before the cut form whole characters. Empty when every index qualifies.
-std::vector<std::size_t> character_boundaries(std::string_view text, const std::vector<std::size_t>& ends) {
-    std::vector<std::size_t> out;
-    if (utf8::is_ascii(text)) return out;
-    const std::size_t n = ends.size();
-    auto cuts_character = [&](std::size_t i) {
-        return ends[i - 1] < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[ends[i - 1]]));
-    };
-    std::size_t first_bad = 1;
-    while (first_bad < n && !cuts_character(first_bad)) ++first_bad;
-    if (first_bad >= n) return out;
-    out.reserve(n + 1);
-    for (std::size_t i = 0; i < first_bad; ++i) out.push_back(i);
-    for (std::size_t i = first_bad; i < n; ++i) {
-        if (!cuts_character(i)) out.push_back(i);
+// Byte offsets of token boundaries from the tokens' sizes, for indexes that never decrease.
+class OffsetCursor {
+public:
+    explicit OffsetCursor(std::span<const std::uint16_t> sizes) : sizes_(sizes) {}
+
+    std::size_t at(std::size_t index) {
+        for (; index_ < index; ++index_) offset_ += sizes_[index_];
+        return offset_;
     }
-    out.push_back(n);
-    return out;
-}
+
+private:
+    std::span<const std::uint16_t> sizes_;
+    std::size_t index_ = 0;
+    std::size_t offset_ = 0;
+};
+
+// The token boundaries 0..n at which the text can be cut without splitting a character (the
+// bytes of the tokens before the cut form whole characters), one bit each.
+class Boundaries {
+public:
+    // Empty (`all()` true) when every boundary qualifies, as in any ASCII text.
+    Boundaries(std::string_view text, std::span<const std::uint16_t> sizes) {
+        if (utf8::is_ascii(text)) return;
+        const std::size_t n = sizes.size();
+        std::size_t offset = 0;
+        bool any_inside = false;
+        std::vector<std::uint64_t> bits(n / 64 + 1);
+        for (std::size_t i = 0; i <= n; ++i) {
+            if (i > 0) offset += sizes[i - 1];
+            if (offset < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[offset]))) {
+                any_inside = true;
+            } else {
+                bits[i / 64] |= std::uint64_t{1} << (i % 64);
+            }
+        }
+        if (any_inside) bits_ = std::move(bits);
+    }
+
+    bool all() const { return bits_.empty(); }
+
+    // The last allowed boundary at or below `i`; 0 is always allowed.
+    std::size_t at_or_below(std::size_t i) const {
+        std::size_t word = i / 64;
+        std::uint64_t w = bits_[word] & (~std::uint64_t{0} >> (63 - i % 64));
+        while (w == 0) w = bits_[--word];
+        return word * 64 + 63 - static_cast<std::size_t>(std::countl_zero(w));
+    }
+    // The first allowed boundary above `i` (< n); n is always allowed.
+    std::size_t above(std::size_t i) const {
+        std::size_t word = (i + 1) / 64;
+        std::uint64_t w = bits_[word] & (~std::uint64_t{0} << ((i + 1) % 64));
+        while (w == 0) w = bits_[++word];
+        return word * 64 + static_cast<std::size_t>(std::countr_zero(w));
+    }
+
+private:
+    std::vector<std::uint64_t> bits_;
+};
 
 // The window rule over tokens when some token boundaries fall inside a character. A window ends
 // at the last allowed boundary within `size` tokens of its start (or the first one after the
 // start, when none is), and the next starts at the last allowed boundary within `step` tokens
-// (or the first one after the start). With every boundary allowed these are exactly the windows
-// of for_each_window; in any case consecutive windows leave no token out.
+// after the start (or the first one after the start). With every boundary allowed these are
+// exactly the windows of for_each_window; in any case consecutive windows leave no token out.
 template <typename Visit>
-void for_each_aligned_window(std::span<const std::size_t> allowed, std::uint64_t size, std::uint64_t overlap,
+void for_each_aligned_window(const Boundaries& allowed, std::size_t n, std::uint64_t size, std::uint64_t overlap,
                              Visit&& visit) {
-    const std::size_t n = allowed.back();
     const std::uint64_t step = size - overlap;
-    // Index into `allowed` of the last boundary within `reach` tokens of allowed[from] that lies
-    // after it, or else of the first boundary after it.
-    auto last_within = [&](std::size_t from, std::uint64_t reach) {
-        const std::size_t start = allowed[from];
+    auto last_within = [&](std::size_t start, std::uint64_t reach) {
         const std::size_t limit = reach >= n - start ? n : start + static_cast<std::size_t>(reach);
-        const auto it = std::upper_bound(allowed.begin() + static_cast<std::ptrdiff_t>(from) + 1, allowed.end(), limit);
-        const auto at = static_cast<std::size_t>(it - allowed.begin()) - 1;
-        return at > from ? at : from + 1;
+        const std::size_t at = allowed.at_or_below(limit);
+        return at > start ? at : allowed.above(start);
     };
-    for (std::size_t from = 0;;) {
-        const std::size_t to = last_within(from, size);
-        visit(allowed[from], allowed[to]);
-        if (allowed[to] == n) break;
-        from = last_within(from, step);
+    for (std::size_t start = 0;;) {
+        const std::size_t end = last_within(start, size);
+        visit(start, end);
+        if (end == n) break;
+        start = last_within(start, step);
     }
 }
 
@@ -138,25 +145,27 @@ Result<TokenChunker> TokenChunker::with_encoding(std::uint64_t chunk_size, std::
 
 Result<Documents> TokenChunker::chunk(std::string_view text) const {
     if (text::is_blank(text)) return fail(SlivrError::empty_input());
-    const std::vector<std::size_t> ends = tokenizer_->token_ends(text);
-    const std::size_t n = ends.size();
+    const std::vector<std::uint16_t> sizes = tokenizer_->token_sizes(text);
+    const std::size_t n = sizes.size();
     if (n == 0) return fail(SlivrError::empty_input());
 
     Documents out;
     out.reserve(static_cast<std::size_t>(n / (chunk_size - overlap)) + 1);
-    // Cuts fall on character boundaries, so each window's text is a slice of the input: the same
-    // bytes that decoding its tokens gives, without rebuilding them.
+    // Cuts fall between characters, so each window's text is a slice of the input: the same bytes
+    // that decoding its tokens gives, without rebuilding them.
+    OffsetCursor from(sizes);
+    OffsetCursor to(sizes);
     auto emit = [&](std::size_t start, std::size_t end) {
-        const std::size_t from = start == 0 ? 0 : ends[start - 1];
-        const std::string_view content = text::trim(text.substr(from, ends[end - 1] - from));
+        const std::size_t first = from.at(start);
+        const std::string_view content = text::trim(text.substr(first, to.at(end) - first));
         if (content.empty()) return;
         out.push_back(make_chunk(content, end - start, out.size(), encoding));
     };
-    const std::vector<std::size_t> allowed = character_boundaries(text, ends);
-    if (allowed.empty()) {
+    const Boundaries allowed(text, sizes);
+    if (allowed.all()) {
         for_each_window(n, chunk_size, overlap, emit);
     } else {
-        for_each_aligned_window(allowed, chunk_size, overlap, emit);
+        for_each_aligned_window(allowed, n, chunk_size, overlap, emit);
     }
     return out;
 }

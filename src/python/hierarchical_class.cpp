@@ -36,19 +36,33 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<HierarchicalChunker>(std::move(*chunker).with_include_parents(*include_parents));
 }
 
-const HierarchicalChunker& hierarchical(PyObject* self) { return static_cast<const HierarchicalChunker&>(native(self)); }
+const HierarchicalChunker& hierarchical(PyObject* self) {
+    return static_cast<const HierarchicalChunker&>(native(self));
+}
 
-// Sets `key` in `dict` to `value`, taking over the new reference; false (exception set) on failure.
-bool set_item(PyObject* dict, const char* key, PyObject* value) {
+enum Key { kId, kParentId, kDepth, kDocument, kChildren, kParent, kKeyCount };
+constexpr const char* kKeyNames[kKeyCount] = {"id", "parent_id", "depth", "document", "children", "parent"};
+
+// The dictionary keys, made once for the life of the process: a tree has five keys per node, and
+// building and hashing a new str for each would cost more than the node itself.
+PyObject* key(Key k) {
+    static PyObject* keys[kKeyCount] = {};
+    if (keys[k] == nullptr) keys[k] = PyUnicode_InternFromString(kKeyNames[k]);
+    return keys[k];
+}
+
+// Sets `k` in `dict` to `value`, taking over the new reference; false (exception set) on failure.
+bool set_item(PyObject* dict, Key k, PyObject* value) {
     Ref owned(value);
-    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+    PyObject* name = key(k);
+    return owned && name != nullptr && PyDict_SetItem(dict, name, owned.get()) == 0;
 }
 
 PyObject* pair_to_py(HierarchicalChunkPair&& pair) {
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
-    if (!set_item(dict.get(), "parent", wrap_doc(std::move(pair.parent)))) return nullptr;
-    if (!set_item(dict.get(), "children", wrap_docs(std::move(pair.children)))) return nullptr;
+    if (!set_item(dict.get(), kParent, wrap_doc(std::move(pair.parent)))) return nullptr;
+    if (!set_item(dict.get(), kChildren, wrap_docs(std::move(pair.children)))) return nullptr;
     return dict.release();
 }
 
@@ -67,11 +81,11 @@ PyObject* node_to_py(HierarchyNode&& node) {
     }
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
-    if (!set_item(dict.get(), "id", to_py_str(node.id)) ||
-        !set_item(dict.get(), "parent_id", node.parent_id ? to_py_str(*node.parent_id) : Py_NewRef(Py_None)) ||
-        !set_item(dict.get(), "depth", PyLong_FromUnsignedLongLong(node.depth)) ||
-        !set_item(dict.get(), "document", wrap_doc(std::move(node.document))) ||
-        !set_item(dict.get(), "children", children.release()))
+    if (!set_item(dict.get(), kId, to_py_str(node.id)) ||
+        !set_item(dict.get(), kParentId, node.parent_id ? to_py_str(*node.parent_id) : Py_NewRef(Py_None)) ||
+        !set_item(dict.get(), kDepth, PyLong_FromUnsignedLongLong(node.depth)) ||
+        !set_item(dict.get(), kDocument, wrap_doc(std::move(node.document))) ||
+        !set_item(dict.get(), kChildren, children.release()))
         return nullptr;
     return dict.release();
 }

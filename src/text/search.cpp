@@ -2,180 +2,226 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#define SLIVR_X86 1
 #endif
 
 namespace slivr::text {
+namespace detail {
 namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
+using Kind = BlockPattern::Kind;
 
-#if defined(__SSE2__)
-// The comparison kernels: bit i of the result is set when position i of a 64-byte block holds a
-// candidate. Each comes in an SSE2 form (every x86-64 processor) and an AVX2 form, picked once.
+// The kernels: bit i of the result is set when position i of the 64-byte block at `h` is a
+// candidate. Each comes in a portable form, an SSE2 form and an AVX2 form; one is picked per
+// process. The loads of a pair pattern reach last_offset bytes past the block.
 
-// h[i] == first (and, with `pair`, h[i + last_offset] == last).
-template <bool pair>
-std::uint64_t candidates_sse2(const char* h, std::size_t last_offset, char first, char last) {
-    const __m128i f = _mm_set1_epi8(first);
-    const __m128i l = _mm_set1_epi8(last);
+template <Kind kind>
+std::uint64_t candidates_portable(const char* h, const BlockPattern& p) {
     std::uint64_t mask = 0;
-    for (int k = 0; k < 4; ++k) {
-        __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 16 * k)), f);
-        if constexpr (pair) {
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + last_offset + 16 * k));
-            eq = _mm_and_si128(eq, _mm_cmpeq_epi8(b, l));
-        }
-        mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << (16 * k);
+    for (std::size_t i = 0; i < 64; ++i) {
+        bool hit = h[i] == p.bytes[0];
+        if constexpr (kind == Kind::Pair) hit = hit && h[i + p.last_offset] == p.bytes[1];
+        if constexpr (kind == Kind::Set) hit = hit || h[i] == p.bytes[1] || h[i] == p.bytes[2] || h[i] == p.bytes[3];
+        mask |= static_cast<std::uint64_t>(hit) << i;
     }
     return mask;
 }
 
-template <bool pair>
-__attribute__((target("avx2"))) std::uint64_t candidates_avx2(const char* h, std::size_t last_offset, char first,
-                                                              char last) {
-    const __m256i f = _mm256_set1_epi8(first);
-    const __m256i l = _mm256_set1_epi8(last);
-    std::uint64_t mask = 0;
-    for (int k = 0; k < 2; ++k) {
-        __m256i eq = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + 32 * k)), f);
-        if constexpr (pair) {
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + last_offset + 32 * k));
-            eq = _mm256_and_si256(eq, _mm256_cmpeq_epi8(b, l));
-        }
-        mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(eq))) << (32 * k);
-    }
-    return mask;
-}
-
-// h[i] is one of the (up to four) bytes of `set`; shorter sets repeat their first byte.
-std::uint64_t byte_set_sse2(const char* h, const char* set) {
-    const __m128i s0 = _mm_set1_epi8(set[0]), s1 = _mm_set1_epi8(set[1]);
-    const __m128i s2 = _mm_set1_epi8(set[2]), s3 = _mm_set1_epi8(set[3]);
+#if SLIVR_X86
+template <Kind kind>
+std::uint64_t candidates_sse2(const char* h, const BlockPattern& p) {
+    const __m128i b0 = _mm_set1_epi8(p.bytes[0]), b1 = _mm_set1_epi8(p.bytes[1]);
+    const __m128i b2 = _mm_set1_epi8(p.bytes[2]), b3 = _mm_set1_epi8(p.bytes[3]);
     std::uint64_t mask = 0;
     for (int k = 0; k < 4; ++k) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 16 * k));
-        const __m128i eq = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, s0), _mm_cmpeq_epi8(a, s1)),
-                                        _mm_or_si128(_mm_cmpeq_epi8(a, s2), _mm_cmpeq_epi8(a, s3)));
+        __m128i eq = _mm_cmpeq_epi8(a, b0);
+        if constexpr (kind == Kind::Pair) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p.last_offset + 16 * k));
+            eq = _mm_and_si128(eq, _mm_cmpeq_epi8(b, b1));
+        }
+        if constexpr (kind == Kind::Set) {
+            eq = _mm_or_si128(_mm_or_si128(eq, _mm_cmpeq_epi8(a, b1)),
+                              _mm_or_si128(_mm_cmpeq_epi8(a, b2), _mm_cmpeq_epi8(a, b3)));
+        }
         mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << (16 * k);
     }
     return mask;
 }
 
-__attribute__((target("avx2"))) std::uint64_t byte_set_avx2(const char* h, const char* set) {
-    const __m256i s0 = _mm256_set1_epi8(set[0]), s1 = _mm256_set1_epi8(set[1]);
-    const __m256i s2 = _mm256_set1_epi8(set[2]), s3 = _mm256_set1_epi8(set[3]);
+template <Kind kind>
+__attribute__((target("avx2"))) std::uint64_t candidates_avx2(const char* h, const BlockPattern& p) {
+    const __m256i b0 = _mm256_set1_epi8(p.bytes[0]), b1 = _mm256_set1_epi8(p.bytes[1]);
+    const __m256i b2 = _mm256_set1_epi8(p.bytes[2]), b3 = _mm256_set1_epi8(p.bytes[3]);
     std::uint64_t mask = 0;
     for (int k = 0; k < 2; ++k) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + 32 * k));
-        const __m256i eq = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(a, s0), _mm256_cmpeq_epi8(a, s1)),
-                                           _mm256_or_si256(_mm256_cmpeq_epi8(a, s2), _mm256_cmpeq_epi8(a, s3)));
+        __m256i eq = _mm256_cmpeq_epi8(a, b0);
+        if constexpr (kind == Kind::Pair) {
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + p.last_offset + 32 * k));
+            eq = _mm256_and_si256(eq, _mm256_cmpeq_epi8(b, b1));
+        }
+        if constexpr (kind == Kind::Set) {
+            eq = _mm256_or_si256(_mm256_or_si256(eq, _mm256_cmpeq_epi8(a, b1)),
+                                 _mm256_or_si256(_mm256_cmpeq_epi8(a, b2), _mm256_cmpeq_epi8(a, b3)));
+        }
         mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(eq))) << (32 * k);
     }
     return mask;
 }
+#endif
 
-struct Kernels {
-    std::uint64_t (*single)(const char*, std::size_t, char, char);
-    std::uint64_t (*pair)(const char*, std::size_t, char, char);
-    std::uint64_t (*byte_set)(const char*, const char*);
-};
+// A kernel scans the blocks starting at `at`, `at` + 64, ... up to `last`, and returns the start of
+// the first block with a candidate (its mask in `mask`), or npos.
+using Kernel = std::size_t (*)(const char* data, std::size_t at, std::size_t last, const BlockPattern& p,
+                               std::uint64_t& mask);
 
-const Kernels& kernels() {
-    static const Kernels k = __builtin_cpu_supports("avx2")
-                                 ? Kernels{candidates_avx2<false>, candidates_avx2<true>, byte_set_avx2}
-                                 : Kernels{candidates_sse2<false>, candidates_sse2<true>, byte_set_sse2};
-    return k;
+// The scanning loop is written out in each kernel so that the comparison inlines into it: a
+// function compiled for AVX2 cannot be inlined into one that is not.
+template <Kind kind>
+std::size_t scan_portable(const char* data, std::size_t at, std::size_t last, const BlockPattern& p,
+                          std::uint64_t& mask) {
+    for (; at <= last; at += 64) {
+        if ((mask = candidates_portable<kind>(data + at, p)) != 0) return at;
+    }
+    return std::string_view::npos;
+}
+
+#if SLIVR_X86
+template <Kind kind>
+std::size_t scan_sse2(const char* data, std::size_t at, std::size_t last, const BlockPattern& p, std::uint64_t& mask) {
+    for (; at <= last; at += 64) {
+        if ((mask = candidates_sse2<kind>(data + at, p)) != 0) return at;
+    }
+    return std::string_view::npos;
+}
+
+template <Kind kind>
+__attribute__((target("avx2"))) std::size_t scan_avx2(const char* data, std::size_t at, std::size_t last,
+                                                      const BlockPattern& p, std::uint64_t& mask) {
+    for (; at <= last; at += 64) {
+        if ((mask = candidates_avx2<kind>(data + at, p)) != 0) return at;
+    }
+    return std::string_view::npos;
 }
 #endif
+
+template <Kind kind>
+Kernel kernel_for(Isa isa) {
+#if SLIVR_X86
+    if (isa == Isa::Avx2) return scan_avx2<kind>;
+    if (isa == Isa::Sse2) return scan_sse2<kind>;
+#endif
+    (void)isa;
+    return scan_portable<kind>;
+}
+
+Kernel kernel_for(Kind kind, Isa isa) {
+    if (!isa_supported(isa)) isa = best_isa();
+    switch (kind) {
+        case Kind::Single: return kernel_for<Kind::Single>(isa);
+        case Kind::Pair: return kernel_for<Kind::Pair>(isa);
+        case Kind::Set: break;
+    }
+    return kernel_for<Kind::Set>(isa);
+}
 
 }  // namespace
 
-bool MatchCursor::matches_at(std::size_t at) const {
-    return std::memcmp(text_.data() + at, needle_.data(), needle_.size()) == 0;
-}
-
-bool MatchCursor::load_block(std::size_t at) {
-#if defined(__SSE2__)
-    const std::size_t m = needle_.size();
-    if (m <= kMaxBlockNeedle && at <= text_.size() && text_.size() - at >= kBlock + m - 1) {
-        block_ = at;
-        const auto kernel = m == 1 ? kernels().single : kernels().pair;
-        mask_ = kernel(text_.data() + at, m - 1, needle_.front(), needle_.back());
-        return true;
-    }
+bool isa_supported(Isa isa) {
+    switch (isa) {
+        case Isa::Portable: return true;
+#if SLIVR_X86
+        case Isa::Sse2: return true;
+        case Isa::Avx2: return __builtin_cpu_supports("avx2");
+#else
+        default: return false;
 #endif
-    (void)at;
-    block_ = kNoBlock;
+    }
     return false;
 }
 
-std::size_t MatchCursor::find_scalar(std::size_t from) const {
-    const std::size_t m = needle_.size();
-    const std::size_t n = text_.size();
-    if (from > n || n - from < m) return npos;
-    if (m > kMaxBlockNeedle) {
-        const void* hit = memmem(text_.data() + from, n - from, needle_.data(), m);
-        return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
-    }
-    const std::size_t last_start = n - m;
-    for (std::size_t i = from; i <= last_start; ++i) {
-        const void* hit = std::memchr(text_.data() + i, needle_.front(), last_start + 1 - i);
-        if (hit == nullptr) return npos;
-        i = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
-        if (matches_at(i)) return i;
-    }
-    return npos;
+Isa best_isa() {
+    static const Isa best = isa_supported(Isa::Avx2) ? Isa::Avx2 : isa_supported(Isa::Sse2) ? Isa::Sse2 : Isa::Portable;
+    return best;
 }
+
+BlockCursor::BlockCursor(std::string_view text, const BlockPattern& pattern, std::size_t reach, Isa isa)
+    : text_(text),
+      pattern_(pattern),
+      reach_(reach),
+      last_block_(text.size() >= kBlock + reach - 1 ? text.size() - (kBlock + reach - 1) : kNoBlock),
+      kernel_(kernel_for(pattern.kind, isa)) {}
+
+std::size_t BlockCursor::start(std::size_t from) {
+    if (block_ != kNoBlock && from >= block_ && from - block_ < kBlock) {
+        mask_ &= ~std::uint64_t{0} << (from - block_);
+        return block_ + kBlock;
+    }
+    block_ = kNoBlock;
+    mask_ = 0;
+    return from;
+}
+
+bool BlockCursor::scan(std::size_t from) {
+    if (last_block_ == kNoBlock) return false;
+    if (from > last_block_) return false;
+    const std::size_t at = kernel_(text_.data(), from, last_block_, pattern_, mask_);
+    if (at == std::string_view::npos) return false;
+    block_ = at;
+    return true;
+}
+
+bool BlockCursor::is_candidate(std::size_t at) const {
+    const char c = text_[at];
+    switch (pattern_.kind) {
+        case BlockPattern::Kind::Single: return c == pattern_.bytes[0];
+        case BlockPattern::Kind::Pair: return c == pattern_.bytes[0] && text_[at + pattern_.last_offset] == pattern_.bytes[1];
+        case BlockPattern::Kind::Set: break;
+    }
+    return c == pattern_.bytes[0] || c == pattern_.bytes[1] || c == pattern_.bytes[2] || c == pattern_.bytes[3];
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr std::size_t kMaxBlockNeedle = 64;
+
+detail::BlockPattern needle_pattern(std::string_view needle) {
+    const bool single = needle.size() == 1;
+    return {single ? detail::BlockPattern::Kind::Single : detail::BlockPattern::Kind::Pair,
+            needle.size() - 1,
+            {needle.front(), needle.back(), needle.front(), needle.front()}};
+}
+
+detail::BlockPattern set_pattern(std::string_view bytes) {
+    detail::BlockPattern p{detail::BlockPattern::Kind::Set, 0, {}};
+    for (std::size_t j = 0; j < 4; ++j) p.bytes[j] = bytes[j < bytes.size() ? j : 0];
+    return p;
+}
+
+}  // namespace
+
+MatchCursor::MatchCursor(std::string_view haystack, std::string_view needle, detail::Isa isa)
+    : text_(haystack), needle_(needle), blocks_(haystack, needle_pattern(needle), needle.size(), isa) {}
 
 std::size_t MatchCursor::find(std::size_t from) {
-    if (block_ != kNoBlock && from >= block_ && from - block_ < kBlock) {
-        mask_ &= ~std::uint64_t{0} << (from - block_);
-    } else if (!load_block(from)) {
-        return find_scalar(from);
+    const std::size_t m = needle_.size();
+    if (from > text_.size() || text_.size() - from < m) return std::string_view::npos;
+    if (m > kMaxBlockNeedle) {
+        const void* hit = memmem(text_.data() + from, text_.size() - from, needle_.data(), m);
+        return hit == nullptr ? std::string_view::npos
+                              : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
     }
-    const bool check_middle = needle_.size() > 2;
-    while (true) {
-        while (mask_ != 0) {
-            const std::size_t at = block_ + static_cast<std::size_t>(__builtin_ctzll(mask_));
-            if (!check_middle || matches_at(at)) return at;
-            mask_ &= mask_ - 1;
-        }
-        const std::size_t next = block_ + kBlock;
-        if (!load_block(next)) return find_scalar(next);
-    }
+    // First and last bytes already match at a candidate; only longer needles have a middle.
+    if (m <= 2) return blocks_.next(from, [](std::size_t) { return true; });
+    return blocks_.next(from, [&](std::size_t at) { return std::memcmp(text_.data() + at + 1, needle_.data() + 1, m - 2) == 0; });
 }
 
-bool ByteSetCursor::load_block(std::size_t at) {
-#if defined(__SSE2__)
-    if (at <= text_.size() && text_.size() - at >= kBlock) {
-        block_ = at;
-        char set[4];
-        for (std::size_t j = 0; j < 4; ++j) set[j] = bytes_[j < bytes_.size() ? j : 0];
-        mask_ = kernels().byte_set(text_.data() + at, set);
-        return true;
-    }
-#endif
-    (void)at;
-    block_ = kNoBlock;
-    return false;
-}
-
-std::size_t ByteSetCursor::find(std::size_t from) {
-    if (block_ != kNoBlock && from >= block_ && from - block_ < kBlock) {
-        mask_ &= ~std::uint64_t{0} << (from - block_);
-    } else if (!load_block(from)) {
-        for (std::size_t i = from; i < text_.size(); ++i) {
-            if (bytes_.find(text_[i]) != std::string_view::npos) return i;
-        }
-        return npos;
-    }
-    while (mask_ == 0) {
-        const std::size_t next = block_ + kBlock;
-        if (!load_block(next)) return find(next);  // the tail, byte by byte
-    }
-    return block_ + static_cast<std::size_t>(__builtin_ctzll(mask_));
-}
+ByteSetCursor::ByteSetCursor(std::string_view text, std::string_view bytes, detail::Isa isa)
+    : blocks_(text, set_pattern(bytes), 1, isa) {}
 
 }  // namespace slivr::text

@@ -1,4 +1,4 @@
-// Finding every occurrence of one separator in one text, left to right.
+// Finding separators and special bytes in a text, left to right, 64 positions at a time.
 #pragma once
 
 #include <cstddef>
@@ -7,15 +7,84 @@
 
 namespace slivr::text {
 
-// The matches of `needle` in `haystack`, asked for in increasing order of position. Built once per
-// text: needles of up to 64 bytes are found by comparing their first and last bytes at 64 positions
-// at once and checking the middle only where both match; the comparison mask of the current block
-// is kept, so dense matches (a blank between every word) cost a few instructions each. Longer
-// needles go to memmem, which stays linear however repetitive the needle is.
+namespace detail {
+
+// What a block scan compares: one byte, a byte at two offsets, or a set of up to four bytes.
+struct BlockPattern {
+    enum class Kind : std::uint8_t { Single, Pair, Set } kind;
+    std::size_t last_offset;  // Pair: offset of the second compared byte
+    char bytes[4];            // Single: [0]; Pair: first and last; Set: the set, padded with [0]
+};
+
+// The instruction sets the block scans can use. `best_isa` is the fastest this processor runs;
+// the others are there so that tests can check every kernel against the rest.
+enum class Isa : std::uint8_t { Portable, Sse2, Avx2 };
+Isa best_isa();
+bool isa_supported(Isa isa);
+
+// Candidate positions of one text, block by block. `next` moves to the first candidate at or
+// after `from` (increasing calls only); the mask of the current 64-byte block is kept, so that
+// dense candidates cost a few instructions each.
+class BlockCursor {
+public:
+    BlockCursor(std::string_view text, const BlockPattern& pattern, std::size_t reach, Isa isa);
+
+    // Calls `accept(position)` on the candidates at or after `from` in order and returns the first
+    // accepted one, or npos.
+    template <typename Accept>
+    std::size_t next(std::size_t from, Accept&& accept) {
+        std::size_t scan_from = start(from);
+        while (true) {
+            while (mask_ != 0) {
+                const std::size_t at = block_ + static_cast<std::size_t>(__builtin_ctzll(mask_));
+                if (accept(at)) return at;
+                mask_ &= mask_ - 1;
+            }
+            if (!scan(scan_from)) return scalar(scan_from, accept);
+            scan_from = block_ + kBlock;
+        }
+    }
+
+private:
+    static constexpr std::size_t kBlock = 64;
+    static constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
+
+    // Drops the candidates of the current block before `from`; returns where scanning resumes.
+    std::size_t start(std::size_t from);
+    // Loads the first block at or after `from` that has a candidate; false when only the tail,
+    // too short for a whole block, is left.
+    bool scan(std::size_t from);
+    bool is_candidate(std::size_t at) const;
+
+    template <typename Accept>
+    std::size_t scalar(std::size_t from, Accept& accept) {
+        block_ = kNoBlock;
+        mask_ = 0;
+        for (std::size_t at = from; at + reach_ <= text_.size(); ++at) {
+            if (is_candidate(at) && accept(at)) return at;
+        }
+        return std::string_view::npos;
+    }
+
+    std::string_view text_;
+    BlockPattern pattern_;
+    std::size_t reach_;       // bytes a candidate at `at` looks at: [at, at + reach_)
+    std::size_t last_block_;  // last start of a whole block (kNoBlock when the text is too short)
+    std::size_t block_ = kNoBlock;
+    std::uint64_t mask_ = 0;
+    std::size_t (*kernel_)(const char*, std::size_t, std::size_t, const BlockPattern&, std::uint64_t&);
+};
+
+}  // namespace detail
+
+// The non-overlapping matches of `needle` in `haystack`, asked for left to right. Built once per
+// text. Needles of up to 64 bytes are found by comparing their first and last bytes at 64
+// positions at once and checking the middle only where both match; longer needles go to memmem,
+// which stays linear however repetitive the needle is.
 class MatchCursor {
 public:
     // `needle` must not be empty; both views must outlive the cursor.
-    MatchCursor(std::string_view haystack, std::string_view needle) : text_(haystack), needle_(needle) {}
+    MatchCursor(std::string_view haystack, std::string_view needle, detail::Isa isa = detail::best_isa());
 
     // The position of the first match that starts at or after `from`, or npos. Successive calls
     // must not decrease `from`.
@@ -24,41 +93,25 @@ public:
     std::size_t needle_size() const { return needle_.size(); }
 
 private:
-    static constexpr std::size_t kBlock = 64;
-    static constexpr std::size_t kMaxBlockNeedle = 64;
-    static constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
-
-    bool load_block(std::size_t at);
-    std::size_t find_scalar(std::size_t from) const;
-    bool matches_at(std::size_t at) const;
-
     std::string_view text_;
     std::string_view needle_;
-    std::size_t block_ = kNoBlock;  // start of the block `mask_` describes
-    std::uint64_t mask_ = 0;        // bit i: a match may start at block_ + i
+    detail::BlockCursor blocks_;
 };
 
-// The positions of the bytes of a small set (up to four bytes, say ".!?") in `text`, asked for in
-// increasing order; 64 positions are tested at once, and the mask of the current block is kept.
+// The positions of the bytes of a small set (1 to 4 bytes, say ".!?") in a text, in order.
 class ByteSetCursor {
 public:
-    // `bytes` holds 1 to 4 bytes; both views must outlive the cursor.
-    ByteSetCursor(std::string_view text, std::string_view bytes) : text_(text), bytes_(bytes) {}
+    // Both views must outlive the cursor.
+    ByteSetCursor(std::string_view text, std::string_view bytes, detail::Isa isa = detail::best_isa());
 
     // The first position at or after `from` holding a byte of the set, or npos. Successive calls
     // must not decrease `from`.
-    std::size_t find(std::size_t from);
+    std::size_t find(std::size_t from) {
+        return blocks_.next(from, [](std::size_t) { return true; });
+    }
 
 private:
-    static constexpr std::size_t kBlock = 64;
-    static constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
-
-    bool load_block(std::size_t at);
-
-    std::string_view text_;
-    std::string_view bytes_;
-    std::size_t block_ = kNoBlock;
-    std::uint64_t mask_ = 0;
+    detail::BlockCursor blocks_;
 };
 
 }  // namespace slivr::text

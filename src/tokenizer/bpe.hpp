@@ -38,8 +38,8 @@ public:
     // Ordinary encoding: text that looks like a special token is encoded as plain text.
     std::vector<Rank> encode_ordinary(std::string_view text) const;
     std::size_t count_tokens(std::string_view text) const;
-    // The byte offset in `text` at which each token of the ordinary encoding ends.
-    std::vector<std::size_t> token_ends(std::string_view text) const;
+    // The size in bytes of each token of the ordinary encoding.
+    std::vector<std::uint16_t> token_sizes(std::string_view text) const;
 
     // The text of `tokens`; fails on an unknown token or when their bytes are not valid UTF-8.
     Result<std::string> decode(std::span<const Rank> tokens) const;

@@ -58,19 +58,6 @@ std::uint64_t hash_bytes(std::string_view s) {
     return mix(a ^ 0xa0761d6478bd642fULL, b ^ seed);
 }
 
-std::uint32_t slot_key(std::size_t size, std::uint64_t hash) {
-    return static_cast<std::uint32_t>(size << 16) | static_cast<std::uint32_t>(hash >> 48);
-}
-
-// Never 0, which marks an empty slot; uses other hash bits than the slot index and the key.
-std::uint16_t slot_tag(std::uint64_t hash) { return static_cast<std::uint16_t>((hash >> 33) | 1); }
-
-std::uint64_t head_of(std::string_view s) {
-    std::uint64_t head = 0;
-    std::memcpy(&head, s.data(), std::min<std::size_t>(s.size(), 8));
-    return head;
-}
-
 // -1 for a byte outside the base64 alphabet.
 struct Base64Table {
     signed char value[256];
@@ -165,7 +152,8 @@ Result<Vocabulary> Vocabulary::parse(std::string_view contents, std::string_view
     }
     if (entries.empty()) return fail(SlivrError::tokenizer("vocabulary file " + std::string(source) + " is empty"));
 
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.rank < b.rank; });
+    const auto by_rank = [](const Entry& a, const Entry& b) { return a.rank < b.rank; };
+    if (!std::is_sorted(entries.begin(), entries.end(), by_rank)) std::sort(entries.begin(), entries.end(), by_rank);
     Vocabulary v;
     v.count_ = entries.size();
     v.bytes_.reserve(scratch.size());
@@ -208,48 +196,33 @@ Result<Vocabulary> Vocabulary::parse(std::string_view contents, std::string_view
     return v;
 }
 
+std::uint64_t Vocabulary::long_hash(std::string_view bytes) { return hash_bytes(bytes); }
+
 bool Vocabulary::build_index() {
     std::size_t long_tokens = 0;
     for (Rank r = 0; r + 1 < offsets_.size(); ++r) long_tokens += token_size(r) > 2;
     // At most a load of one half keeps linear probing short.
-    slots_.assign(std::bit_ceil(std::max<std::size_t>(16, long_tokens * 2)), Slot{});
-    tags_.assign(slots_.size(), 0);
-    const std::size_t mask = slots_.size() - 1;
+    const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(1 << 16, long_tokens * 2));
+    slots_.assign(capacity, Slot{});
+    tags_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
     for (Rank r = 0; r + 1 < offsets_.size(); ++r) {
         const std::string_view t = token(r);
         if (t.size() <= 2) continue;
-        const std::uint64_t h = hash_bytes(t);
-        const std::uint32_t key = slot_key(t.size(), h);
-        const std::uint64_t head = head_of(t);
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            Slot& s = slots_[i];
-            if (s.rank == kNoRank) {
-                s = {head, r, key};
-                tags_[i] = slot_tag(h);
+        const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+        const std::uint64_t head = t.size() <= 8 ? short_head(p, t.size()) : long_head(p);
+        const std::uint64_t hash = t.size() <= 8 ? short_hash(head, t.size()) : long_hash(t);
+        if (find(t, head, hash) != kNoRank) return false;
+        for (std::size_t i = hash >> shift_;; i = (i + 1) & mask_) {
+            if (tags_[i] == 0) {
+                slots_[i] = {head, r, static_cast<std::uint32_t>(t.size())};
+                tags_[i] = static_cast<std::uint16_t>((hash >> (shift_ - 16)) | 1);
                 break;
             }
-            if (s.key == key && s.head == head && token(s.rank) == t) return false;
         }
     }
     return true;
-}
-
-Rank Vocabulary::lookup(std::string_view bytes) const {
-    const std::uint64_t h = hash_bytes(bytes);
-    const std::uint32_t key = slot_key(bytes.size(), h);
-    const std::uint64_t head = head_of(bytes);
-    const std::uint16_t tag = slot_tag(h);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        if (tags_[i] == 0) return kNoRank;
-        if (tags_[i] != tag) continue;
-        const Slot& s = slots_[i];
-        if (s.key == key && s.head == head &&
-            (bytes.size() <= 8 || std::memcmp(bytes_.data() + offsets_[s.rank] + 8, bytes.data() + 8,
-                                              bytes.size() - 8) == 0)) {
-            return s.rank;
-        }
-    }
 }
 
 }  // namespace slivr::tokenizer
