@@ -285,8 +285,13 @@ def document_target(data: bytes) -> None:
     assert repr(doc).startswith("Document(content='")
     if metadata is None:
         assert got == {}
-    elif plain(metadata):
-        assert got == metadata, (got, metadata)
+    else:
+        try:
+            same = got == metadata
+            expect_same = plain(metadata)
+        except RecursionError:  # too deep for the comparison itself
+            same = expect_same = False
+        assert same or not expect_same, (got, metadata)
     chunks, error = outcome(lambda: slivr.CharacterChunker(16, 4).chunk_documents([doc]), False)
     for c in chunks or ():
         m = c.metadata

@@ -251,6 +251,24 @@ PDF_BYTES_METHODS = ("load_from_bytes", "load_document_from_bytes", "load_pages_
 PDF_FUNCTIONS = ("load_pdf", "load_pdf_pages")
 
 
+def sample_texts() -> list[str]:
+    """A few kilobytes of mixed real-looking input: the example files plus scripts and white space
+    the examples lack. Every chunker makes several chunks from most of them with `typical`."""
+    from pathlib import Path
+
+    samples = Path(__file__).resolve().parent.parent / "examples" / "samples"
+    texts = [p.read_text(encoding="utf-8") for p in sorted(samples.iterdir()) if p.is_file()] if samples.is_dir() else []
+    texts += [
+        "日本語のテキストです。これは二番目の文です。\u3000全角スペースの後。" * 6,
+        "naïve café, Äpfel und Öl. İstanbul'da ΣΑΣ ς! 😀 emoji 👩\u200d💻 here? Yes.\u00a0Done.\u2028" * 5,
+        "Dr. Smith arrived at 3 p.m. on Jan. 5. He sat down... Then? He left!\n\n" * 8,
+        '{"items": [' + ", ".join(f'{{"id": {i}, "name": "item {i}", "tags": ["a", "b"]}}' for i in range(40)) + "]}",
+        "",
+        " \n\t\u3000 ",
+    ]
+    return texts
+
+
 def present() -> list[Entry]:
     """The rows whose class the imported module exposes."""
     return [e for e in CHUNKERS if hasattr(slivr, e.name)]

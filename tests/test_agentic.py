@@ -3,6 +3,7 @@ import inspect
 import random
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import slivr
 
@@ -194,3 +195,18 @@ def test_batches_agree_with_single_calls():
         [(c.content, c.metadata) for c in chunker.chunk_documents(docs)]
     assert [[c.metadata for c in chunks] for chunks in chunker.par_chunk_texts(texts)] == \
         [[c.metadata for c in chunker.chunk(t)] if t.strip() else [] for t in texts]
+
+
+PIECES = ["lava", "coffee", "Finally, ", ", meanwhile ", "In summary ", "the", "of", ". ", "! ", "? ", "\n", " ",
+          "été", "ΟΔΟΣ", "日本語", "\u00a0", "Dr. ", "a-very-long-compound-word-here"]
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(st.sampled_from(PIECES), max_size=80), st.integers(0, 300), st.integers(0, 600))
+def test_every_sentence_lands_in_exactly_one_chunk(pieces, min_chars, max_chars):
+    text = "".join(pieces)
+    if not text.strip():
+        return
+    chunks = slivr.AgenticChunker(min_chars, max_chars).chunk(text)
+    assert " ".join(c.content for c in chunks) == " ".join(sentences_of(text))
+    assert sum(c.metadata["sentence_count"] for c in chunks) == len(sentences_of(text))

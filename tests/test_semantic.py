@@ -10,6 +10,7 @@ import re
 import struct
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import slivr
 
@@ -223,3 +224,19 @@ def test_documents_and_parallel_batches_agree():
     assert seq == [(c.content, c.metadata) for c in chunker.par_chunk_documents(docs)]
     assert [[c.content for c in chunks] for chunks in chunker.par_chunk_texts(texts)] == \
         [[c.content for c in chunker.chunk(t)] if t.strip() else [] for t in texts]
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.lists(st.sampled_from(["rain", "Snow", "snow,", "oven", "été", "ΟΔΟΣ", "日本", ". ", "! ", " ", "\n"]),
+                max_size=60),
+       st.floats(-50, 150), st.integers(0, 200), st.integers(0, 300))
+def test_chunks_are_the_sentences_in_order_and_match_the_reference(pieces, percentile, min_size, max_size):
+    text = "".join(pieces)
+    if not text.strip():
+        return
+    chunks = slivr.SemanticChunker(percentile, min_size, max_size).chunk(text)
+    sentences = sentences_of(text)
+    assert " ".join(c.content for c in chunks) == " ".join(sentences)
+    if len(sentences) >= 2:
+        assert [(c.content, c.metadata["sentence_count"]) for c in chunks] == \
+            reference_chunks(text, percentile, min_size, max_size)[0]

@@ -60,7 +60,7 @@ def scaling(prose: list[str]) -> None:
     texts = [scaled_text(prose, n) for n in sizes]
     print(f"    {'chunker':<48} " + " ".join(f"{n // MB:>5} MB" for n in sizes) + "   ratio 1->10  ratio 10->100")
     for name, c in [("SentenceChunker(3, 1)", slivr.SentenceChunker(3, 1))] + chunkers():
-        times = [median_time(lambda t=t: c.chunk(t), repeats=5 if len(t) < 50 * MB else 3)[0] for t in texts]
+        times = [median_time(lambda t=t: c.chunk(t), repeats={MB: 9, 10 * MB: 5}.get(len(t), 3))[0] for t in texts]
         ratios = [times[i + 1] / (10 * times[i]) for i in range(len(times) - 1)]
         print(f"    {name:<48} " + " ".join(f"{t:>8.3f}" for t in times) +
               "".join(f"  {r:>11.2f}" for r in ratios))

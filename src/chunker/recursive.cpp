@@ -1,5 +1,8 @@
 #include "chunker/recursive.hpp"
 
+#include <algorithm>
+#include <optional>
+
 #include "text/search.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
@@ -30,12 +33,7 @@ public:
 
     // Cut every `size` characters.
     Split(std::string_view text, std::size_t rest, std::uint64_t size)
-        : text_(text),
-          rest_(rest),
-          matches_(text, " "),
-          by_chars_(true),
-          char_size_(size),
-          ascii_(utf8::is_ascii(text)) {}
+        : text_(text), rest_(rest), char_size_(size), ascii_(utf8::is_ascii(text)) {}
 
     // The first separator to try on a part of this split that is still too long.
     std::size_t rest() const { return rest_; }
@@ -44,13 +42,13 @@ public:
     bool next(std::string_view& part) {
         while (start_ < text_.size()) {
             std::size_t end;
-            if (by_chars_) {
+            if (!matches_) {
                 end = step_chars(text_, ascii_, start_, char_size_);
             } else if (match_ == npos) {
                 end = text_.size();
             } else {
                 end = match_ + cut_shift_;
-                match_ = matches_.find(match_ + matches_.needle_size());
+                match_ = matches_->find(match_ + matches_->needle_size());
             }
             part = text_.substr(start_, end - start_);
             start_ = end;
@@ -62,11 +60,10 @@ public:
 private:
     std::string_view text_;
     std::size_t rest_;
-    text::MatchCursor matches_;
+    std::optional<text::MatchCursor> matches_;  // none: cut by characters
     std::size_t cut_shift_ = 0;
     std::size_t match_ = npos;
     std::size_t start_ = 0;
-    bool by_chars_ = false;
     std::uint64_t char_size_ = 0;
     bool ascii_ = false;
 };

@@ -65,7 +65,7 @@ std::size_t TermSet::find_slot(std::string_view word, std::uint64_t hash) const 
 }
 
 bool TermSet::contains(std::string_view word, std::uint64_t hash) const {
-    if (entries_.empty()) return false;
+    if ((lengths_ & length_bit(word.size())) == 0) return false;
     return slots_[find_slot(word, hash)] != kEmpty;
 }
 
@@ -77,6 +77,7 @@ bool TermSet::insert(std::string_view word, std::uint64_t hash) {
     slots_[slot] = entries_.size();
     entries_.push_back({bytes_.size(), word.size(), slot, hash});
     bytes_.append(word);
+    lengths_ |= length_bit(word.size());
     return true;
 }
 
@@ -95,6 +96,7 @@ void TermSet::clear() {
     for (const Entry& e : entries_) slots_[e.slot] = kEmpty;
     entries_.clear();
     bytes_.clear();
+    lengths_ = 0;
 }
 
 }  // namespace slivr::terms

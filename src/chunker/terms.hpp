@@ -102,7 +102,9 @@ class TermSet {
 public:
     // Adds `word` unless present; true when it was added.
     bool insert(std::string_view word) { return insert(word, hash_bytes(word)); }
-    bool contains(std::string_view word) const { return contains(word, hash_bytes(word)); }
+    bool contains(std::string_view word) const {
+        return (lengths_ & length_bit(word.size())) != 0 && contains(word, hash_bytes(word));
+    }
     // The same with the word's hash_bytes() already at hand.
     bool insert(std::string_view word, std::uint64_t hash);
     bool contains(std::string_view word, std::uint64_t hash) const;
@@ -130,6 +132,11 @@ private:
     std::size_t find_slot(std::string_view word, std::uint64_t hash) const;
     void grow();
 
+    // Bit min(length, 63) is set for the length of every word held: most lookups of a small set
+    // (a query's terms) end here, without hashing.
+    static std::uint64_t length_bit(std::size_t length) { return std::uint64_t{1} << (length < 63 ? length : 63); }
+
+    std::uint64_t lengths_ = 0;
     std::string bytes_;
     std::vector<Entry> entries_;
     std::vector<std::size_t> slots_;  // entry index or kEmpty; size a power of two

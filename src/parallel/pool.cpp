@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -20,6 +21,10 @@ struct Job {
     const std::function<bool(std::size_t)>* body = nullptr;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
+    // The first exception thrown by `body`; written once (by whoever sets `failed`) and read by
+    // the caller after the pool mutex has told it that every worker is done.
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;
     // Guarded by the pool mutex.
     std::size_t active = 0;
     bool retired = false;
@@ -68,11 +73,22 @@ private:
             const std::size_t end = std::min(job.n, begin + job.grain);
             for (std::size_t i = begin; i < end; ++i) {
                 if (job.stop.load(std::memory_order_relaxed)) return;
-                if (!(*job.body)(i)) {
+                if (!call(job, i)) {
                     job.stop.store(true, std::memory_order_relaxed);
                     return;
                 }
             }
+        }
+    }
+
+    // An exception must not leave a worker thread (that would end the process): it stops the job
+    // and travels to the calling thread instead.
+    static bool call(Job& job, std::size_t i) {
+        try {
+            return (*job.body)(i);
+        } catch (...) {
+            if (!job.failed.exchange(true)) job.error = std::current_exception();
+            return false;
         }
     }
 
@@ -130,6 +146,7 @@ void for_each_index(std::size_t n, const std::function<bool(std::size_t)>& body)
     // Several runs per worker so that an uneven item mix still balances.
     job.grain = std::max<std::size_t>(1, n / (p.size() * 8));
     p.run(job);
+    if (job.error) std::rethrow_exception(job.error);
 }
 
 std::size_t worker_count() { return pool().size(); }

@@ -105,10 +105,10 @@ PyCFunction as_cfunction(F f) {
 }
 
 const PyMethodDef kCommonMethods[] = {
-    {"chunk", as_cfunction(chunk), kFastCall, "chunk($self, text)\n--\n\n"},
-    {"chunk_documents", as_cfunction(chunk_documents), kFastCall, "chunk_documents($self, docs)\n--\n\n"},
-    {"par_chunk_texts", as_cfunction(par_chunk_texts), kFastCall, "par_chunk_texts($self, texts)\n--\n\n"},
-    {"par_chunk_documents", as_cfunction(par_chunk_documents), kFastCall,
+    {"chunk", as_cfunction(guarded<chunk>), kFastCall, "chunk($self, text)\n--\n\n"},
+    {"chunk_documents", as_cfunction(guarded<chunk_documents>), kFastCall, "chunk_documents($self, docs)\n--\n\n"},
+    {"par_chunk_texts", as_cfunction(guarded<par_chunk_texts>), kFastCall, "par_chunk_texts($self, texts)\n--\n\n"},
+    {"par_chunk_documents", as_cfunction(guarded<par_chunk_documents>), kFastCall,
      "par_chunk_documents($self, docs)\n--\n\n"},
 };
 
@@ -128,7 +128,7 @@ PyObject* create_chunker_type(const ChunkerClass& cls) {
     auto* qualified = new std::string(std::string("slivr.") + cls.name);
     auto* slots = new std::vector<PyType_Slot>{
         {Py_tp_doc, doc->data()},
-        {Py_tp_new, reinterpret_cast<void*>(chunker_new)},
+        {Py_tp_new, reinterpret_cast<void*>(guarded<chunker_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(chunker_dealloc)},
         {Py_tp_methods, methods->data()},
         {0, nullptr},

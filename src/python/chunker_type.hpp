@@ -4,6 +4,7 @@
 #pragma once
 
 #include "python/args.hpp"
+#include "python/guard.hpp"
 #include "python/ref.hpp"
 #include "chunker/base.hpp"
 

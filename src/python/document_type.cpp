@@ -5,6 +5,7 @@
 
 #include "python/args.hpp"
 #include "python/convert.hpp"
+#include "python/guard.hpp"
 #include "text/utf8.hpp"
 
 namespace slivr::py {
@@ -76,23 +77,23 @@ PyObject* document_repr(PyObject* self) {
 Py_ssize_t document_len(PyObject* self) { return static_cast<Py_ssize_t>(as_doc(self)->doc.content.size()); }
 
 PyGetSetDef kGetSet[] = {
-    {"content", get_content, nullptr, nullptr, nullptr},
-    {"metadata", get_metadata, nullptr, nullptr, nullptr},
+    {"content", guarded<get_content>, nullptr, nullptr, nullptr},
+    {"metadata", guarded<get_metadata>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef kMethods[] = {
-    {"to_dict", to_dict, METH_NOARGS, "to_dict($self)\n--\n\n"},
+    {"to_dict", guarded<to_dict>, METH_NOARGS, "to_dict($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>("Document(content, metadata=None)\n--\n\n"
                                   "A document chunk holding text content and metadata")},
-    {Py_tp_new, reinterpret_cast<void*>(document_new)},
+    {Py_tp_new, reinterpret_cast<void*>(guarded<document_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
-    {Py_sq_length, reinterpret_cast<void*>(document_len)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<document_repr>)},
+    {Py_sq_length, reinterpret_cast<void*>(guarded<document_len>)},
     {Py_tp_getset, kGetSet},
     {Py_tp_methods, kMethods},
     {0, nullptr},

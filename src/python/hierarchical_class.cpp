@@ -121,9 +121,9 @@ PyObject* chunk_tree(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 PyMethodDef kMethods[] = {
-    {"chunk_hierarchical", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(chunk_hierarchical)),
+    {"chunk_hierarchical", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<chunk_hierarchical>)),
      METH_FASTCALL | METH_KEYWORDS, "chunk_hierarchical($self, text)\n--\n\n"},
-    {"chunk_tree", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(chunk_tree)),
+    {"chunk_tree", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<chunk_tree>)),
      METH_FASTCALL | METH_KEYWORDS, "chunk_tree($self, text)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

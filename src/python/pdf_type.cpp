@@ -171,16 +171,16 @@ PyCFunction as_cfunction(F f) {
 }
 
 PyMethodDef kMethods[] = {
-    {"load", as_cfunction(load), kFastCall, "load($self, path)\n--\n\n"},
-    {"load_from_file", as_cfunction(load_from_file), kFastCall, "load_from_file($self, path)\n--\n\n"},
-    {"load_from_bytes", as_cfunction(load_from_bytes), kFastCall, "load_from_bytes($self, bytes)\n--\n\n"},
-    {"load_document", as_cfunction(load_document), kFastCall, "load_document($self, path)\n--\n\n"},
-    {"load_document_from_bytes", as_cfunction(load_document_from_bytes), kFastCall,
+    {"load", as_cfunction(guarded<load>), kFastCall, "load($self, path)\n--\n\n"},
+    {"load_from_file", as_cfunction(guarded<load_from_file>), kFastCall, "load_from_file($self, path)\n--\n\n"},
+    {"load_from_bytes", as_cfunction(guarded<load_from_bytes>), kFastCall, "load_from_bytes($self, bytes)\n--\n\n"},
+    {"load_document", as_cfunction(guarded<load_document>), kFastCall, "load_document($self, path)\n--\n\n"},
+    {"load_document_from_bytes", as_cfunction(guarded<load_document_from_bytes>), kFastCall,
      "load_document_from_bytes($self, bytes)\n--\n\n"},
-    {"load_pages", as_cfunction(load_pages), kFastCall, "load_pages($self, path)\n--\n\n"},
-    {"load_pages_from_file", as_cfunction(load_pages_from_file), kFastCall,
+    {"load_pages", as_cfunction(guarded<load_pages>), kFastCall, "load_pages($self, path)\n--\n\n"},
+    {"load_pages_from_file", as_cfunction(guarded<load_pages_from_file>), kFastCall,
      "load_pages_from_file($self, path)\n--\n\n"},
-    {"load_pages_from_bytes", as_cfunction(load_pages_from_bytes), kFastCall,
+    {"load_pages_from_bytes", as_cfunction(guarded<load_pages_from_bytes>), kFastCall,
      "load_pages_from_bytes($self, bytes)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -198,8 +198,8 @@ PyType_Spec kSpec{"slivr.PDFLoader", sizeof(PyPdfLoader), 0, Py_TPFLAGS_DEFAULT,
 }  // namespace
 
 PyMethodDef kPdfFunctions[] = {
-    {"load_pdf", as_cfunction(load_pdf), kFastCall, "load_pdf(path)\n--\n\n"},
-    {"load_pdf_pages", as_cfunction(load_pdf_pages), kFastCall, "load_pdf_pages(path)\n--\n\n"},
+    {"load_pdf", as_cfunction(guarded<load_pdf>), kFastCall, "load_pdf(path)\n--\n\n"},
+    {"load_pdf_pages", as_cfunction(guarded<load_pdf_pages>), kFastCall, "load_pdf_pages(path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

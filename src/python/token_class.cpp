@@ -37,7 +37,7 @@ PyObject* count_tokens(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 }
 
 PyMethodDef kMethods[] = {
-    {"count_tokens", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(count_tokens)),
+    {"count_tokens", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<count_tokens>)),
      METH_FASTCALL | METH_KEYWORDS, "count_tokens($self, text)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

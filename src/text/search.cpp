@@ -119,7 +119,7 @@ Kernel kernel_for(Isa isa) {
 }
 
 Kernel kernel_for(Kind kind, Isa isa) {
-    if (!isa_supported(isa)) isa = best_isa();
+    if (isa != best_isa() && !isa_supported(isa)) isa = best_isa();
     switch (kind) {
         case Kind::Single: return kernel_for<Kind::Single>(isa);
         case Kind::Pair: return kernel_for<Kind::Pair>(isa);
@@ -135,7 +135,9 @@ bool isa_supported(Isa isa) {
         case Isa::Portable: return true;
 #if SLIVR_X86
         case Isa::Sse2: return true;
-        case Isa::Avx2: return __builtin_cpu_supports("avx2");
+        case Isa::Avx2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2");
 #else
         default: return false;
 #endif
@@ -165,11 +167,14 @@ std::size_t BlockCursor::start(std::size_t from) {
     return from;
 }
 
-bool BlockCursor::scan(std::size_t from) {
-    if (last_block_ == kNoBlock) return false;
-    if (from > last_block_) return false;
+bool BlockCursor::scan(std::size_t& from) {
+    if (last_block_ == kNoBlock || from > last_block_) return false;
     const std::size_t at = kernel_(text_.data(), from, last_block_, pattern_, mask_);
-    if (at == std::string_view::npos) return false;
+    if (at == std::string_view::npos) {
+        // Every whole block from `from` on is clear; only the tail after them is left.
+        from += ((last_block_ - from) / kBlock + 1) * kBlock;
+        return false;
+    }
     block_ = at;
     return true;
 }
@@ -190,11 +195,20 @@ namespace {
 
 constexpr std::size_t kMaxBlockNeedle = 64;
 
+// The pair filter tests the first byte and one later byte. Blanks and line feeds are everywhere
+// in text, so the later byte is the last one that is neither (separators such as "\n    def "
+// end in a blank, and filtering on that blank would make nearly every indented line a candidate).
+std::size_t filter_offset(std::string_view needle) {
+    for (std::size_t k = needle.size() - 1; k > 0; --k) {
+        if (needle[k] != ' ' && needle[k] != '\n') return k;
+    }
+    return needle.size() - 1;
+}
+
 detail::BlockPattern needle_pattern(std::string_view needle) {
-    const bool single = needle.size() == 1;
-    return {single ? detail::BlockPattern::Kind::Single : detail::BlockPattern::Kind::Pair,
-            needle.size() - 1,
-            {needle.front(), needle.back(), needle.front(), needle.front()}};
+    if (needle.size() == 1) return {detail::BlockPattern::Kind::Single, 0, {needle[0], needle[0], needle[0], needle[0]}};
+    const std::size_t k = filter_offset(needle);
+    return {detail::BlockPattern::Kind::Pair, k, {needle.front(), needle[k], needle.front(), needle.front()}};
 }
 
 detail::BlockPattern set_pattern(std::string_view bytes) {
@@ -216,9 +230,9 @@ std::size_t MatchCursor::find(std::size_t from) {
         return hit == nullptr ? std::string_view::npos
                               : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
     }
-    // First and last bytes already match at a candidate; only longer needles have a middle.
+    // The first byte and the filter byte already match at a candidate.
     if (m <= 2) return blocks_.next(from, [](std::size_t) { return true; });
-    return blocks_.next(from, [&](std::size_t at) { return std::memcmp(text_.data() + at + 1, needle_.data() + 1, m - 2) == 0; });
+    return blocks_.next(from, [&](std::size_t at) { return std::memcmp(text_.data() + at + 1, needle_.data() + 1, m - 1) == 0; });
 }
 
 ByteSetCursor::ByteSetCursor(std::string_view text, std::string_view bytes, detail::Isa isa)

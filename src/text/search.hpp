@@ -51,9 +51,9 @@ private:
 
     // Drops the candidates of the current block before `from`; returns where scanning resumes.
     std::size_t start(std::size_t from);
-    // Loads the first block at or after `from` that has a candidate; false when only the tail,
-    // too short for a whole block, is left.
-    bool scan(std::size_t from);
+    // Loads the first block at or after `from` that has a candidate. Otherwise returns false with
+    // `from` moved past the blocks found clear, to where the tail (too short for a block) starts.
+    bool scan(std::size_t& from);
     bool is_candidate(std::size_t at) const;
 
     template <typename Accept>

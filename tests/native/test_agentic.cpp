@@ -162,7 +162,8 @@ TEST(AgenticChunker, OtherDecisionMakers) {
 }
 
 TEST(AgenticChunker, DefaultDecisionMaker) {
-    const auto* m = dynamic_cast<const HeuristicAgenticDecisionMaker*>(AgenticChunker().decision_maker().get());
+    const AgenticChunker chunker;
+    const auto* m = dynamic_cast<const HeuristicAgenticDecisionMaker*>(chunker.decision_maker().get());
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->max_chars, 1200u);
     EXPECT_EQ(m->min_chars, 150u);
