@@ -42,6 +42,10 @@ public:
     Result<Documents> chunk(std::string_view text) const override;
 
     bool include_parents() const { return include_parents_; }
+    std::uint64_t parent_size() const { return parent_.chunk_size; }
+    std::uint64_t parent_overlap() const { return parent_.overlap; }
+    std::uint64_t child_size() const { return child_.chunk_size; }
+    std::uint64_t child_overlap() const { return child_.overlap; }
 
 private:
     HierarchicalChunker(std::uint64_t parent_size, std::uint64_t parent_overlap, std::uint64_t child_size,

@@ -97,6 +97,17 @@ PyObject* par_chunk_documents(PyObject* self, PyObject* const* args, Py_ssize_t 
     return finish<Documents>(native(self).par_chunk_documents(*docs), wrap_docs);
 }
 
+// (type, constructor arguments): pickle and copy rebuild the chunker by calling its class.
+PyObject* reduce_chunker(PyObject* self, PyObject*) {
+    const ChunkerClass* cls = class_of(Py_TYPE(self));
+    if (cls == nullptr || cls->reduce == nullptr) {
+        return PyErr_Format(PyExc_TypeError, "cannot pickle '%s' object", Py_TYPE(self)->tp_name);
+    }
+    Ref args(cls->reduce(native(self)));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+}
+
 constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 
 template <typename F>
@@ -110,9 +121,35 @@ const PyMethodDef kCommonMethods[] = {
     {"par_chunk_texts", as_cfunction(guarded<par_chunk_texts>), kFastCall, "par_chunk_texts($self, texts)\n--\n\n"},
     {"par_chunk_documents", as_cfunction(guarded<par_chunk_documents>), kFastCall,
      "par_chunk_documents($self, docs)\n--\n\n"},
+    {"__reduce__", guarded<reduce_chunker>, METH_NOARGS, "__reduce__($self)\n--\n\n"},
 };
 
 }  // namespace
+
+PyObject* to_py(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
+
+PyObject* to_py(double value) { return PyFloat_FromDouble(value); }
+
+PyObject* to_py(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+
+PyObject* to_py(std::string_view value) {
+    return PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), "strict");
+}
+
+PyObject* to_py(const std::optional<std::uint64_t>& value) {
+    return value ? to_py(*value) : Py_NewRef(Py_None);
+}
+
+PyObject* to_py(const std::vector<std::string>& values) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = to_py(std::string_view(values[i]));
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
 
 PyObject* raise_error(const SlivrError& error) {
     PyErr_SetString(PyExc_ValueError, error.message().c_str());

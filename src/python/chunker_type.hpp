@@ -8,8 +8,13 @@
 #include "python/ref.hpp"
 #include "chunker/base.hpp"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace slivr::py {
 
@@ -27,6 +32,10 @@ struct ChunkerClass {
     std::unique_ptr<Chunker> (*build)(PyObject* const* args);
     // Extra methods, terminated by a null entry (or null for none).
     PyMethodDef* extra_methods = nullptr;
+    // The constructor arguments that rebuild an equal chunker, as a new tuple built from the
+    // native value alone (null with a Python exception set on failure). `__reduce__` uses it, so
+    // pickle and copy work without the object keeping its arguments.
+    PyObject* (*reduce)(const Chunker& chunker) = nullptr;
 };
 
 // Creates the class described by `cls`, which must outlive the interpreter.
@@ -37,5 +46,31 @@ inline const Chunker& native(PyObject* self) { return *reinterpret_cast<PyChunke
 
 // Raises ValueError with the error's message; returns null.
 PyObject* raise_error(const SlivrError& error);
+
+// Python values of native settings, for the reduce hooks: new references, null on failure.
+PyObject* to_py(std::uint64_t value);
+PyObject* to_py(double value);
+PyObject* to_py(bool value);
+PyObject* to_py(std::string_view value);
+PyObject* to_py(const std::optional<std::uint64_t>& value);  // None when absent
+PyObject* to_py(const std::vector<std::string>& values);     // a list of str
+PyObject* to_py(const char*) = delete;                        // would silently pick the bool form
+
+// A new tuple of the Python values of `values`, in order; null with an exception set on failure.
+template <typename... T>
+PyObject* reduce_args(const T&... values) {
+    PyObject* items[] = {to_py(values)...};
+    Ref tuple(PyTuple_New(sizeof...(T)));
+    bool ok = static_cast<bool>(tuple);
+    for (std::size_t i = 0; i < sizeof...(T); ++i) {
+        ok = ok && items[i] != nullptr;
+        if (ok) {
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), items[i]);
+        } else {
+            Py_XDECREF(items[i]);
+        }
+    }
+    return ok ? tuple.release() : nullptr;
+}
 
 }  // namespace slivr::py

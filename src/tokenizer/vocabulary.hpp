@@ -31,7 +31,10 @@ public:
             return n == 1 ? byte_rank(p[0]) : kNoRank;
         }
         // Most lookups while merging are of a few bytes: those hash their bytes as one word.
-        if (n <= 8) return find(bytes, short_head(p, n), short_hash(short_head(p, n), n));
+        if (n <= 8) {
+            const std::uint64_t head = short_head(p, n);
+            return find(bytes, head, short_hash(head, n));
+        }
         return n <= max_token_size_ ? find(bytes, long_head(p), long_hash(bytes)) : kNoRank;
     }
     Rank byte_rank(unsigned char b) const { return byte_ranks_[b]; }
