@@ -4,6 +4,7 @@ from __future__ import annotations
 import tempfile
 import time
 from pathlib import Path
+from typing import Any
 
 import pdfgen
 import slivr
@@ -16,7 +17,7 @@ def load(name: str) -> str:
 
 
 # (label, chunker, sample file). Each chunker family adds its rows here.
-CHUNKERS = [
+CHUNKERS: list[tuple[str, Any, str]] = [
     ("RecursiveChunker(300, 60)", slivr.RecursiveChunker(300, 60), "prose.txt"),
     ("TokenChunker(128, 16, \"cl100k_base\")", slivr.TokenChunker(128, 16, "cl100k_base"), "prose.txt"),
     ("SentenceChunker(3, 1)", slivr.SentenceChunker(3, 1), "prose.txt"),
@@ -58,7 +59,7 @@ def main() -> None:
           f"doc_index values {sorted({d.metadata['doc_index'] for d in batch})}")
 
     if shown and shown[1] is not None:
-        label, chunk = shown
+        label, chunk = shown[0], shown[1]
         print(f"\nFirst chunk of {label}:\n  {chunk!r}")
         for key, value in sorted(chunk.metadata.items()):
             print(f"    {key}: {value!r}")

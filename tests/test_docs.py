@@ -67,7 +67,8 @@ def test_page_examples_run_and_print_what_they_say(page, monkeypatch):
     for module in required_modules(page):
         pytest.importorskip(module)
     monkeypatch.chdir(ROOT)
-    namespace = {"__name__": f"docs_{page.stem}"}
+    # Run as a script would be, so `if __name__ == "__main__":` blocks run too.
+    namespace = {"__name__": "__main__"}
     blocks = examples(page)
     assert blocks, f"{page.name} has no python example"
     for code, expected, line in blocks:

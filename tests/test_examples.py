@@ -114,6 +114,7 @@ def test_one_chunker_for_every_file(folder, tmp_path):
     (["--chunk-size", "10", "--overlap", "10"], "Invalid chunk overlap: 10"),
     (["--chunker", "word", "--option", "size=3"], "WordChunker takes no argument 'size'"),
     (["--chunker", "query-aware"], "query"),
+    (["--chunker", "json", "--chunk-size", "0"], "Invalid chunk size: 0 (must be > 0)"),
 ])
 def test_bad_settings_stop_before_any_output(folder, tmp_path, args, message):
     out = tmp_path / "out.jsonl"
@@ -133,6 +134,31 @@ def test_unreadable_file_is_reported_and_the_rest_written(tmp_path, capsys):
     assert code == 1
     assert {r["metadata"]["source"] for r in records(text)} == {"a.txt", "c.txt"}
     assert "FAILED b.pdf: Document parse error: " in capsys.readouterr().err
+
+
+def test_small_json_sizes_fail_only_for_files_that_need_the_text_fallback(tmp_path, capsys):
+    root = tmp_path / "in"
+    root.mkdir()
+    (root / "a.json").write_text(JSON, encoding="utf-8")
+    (root / "b.json").write_text("not json at all, so it is chunked as text " * 5, encoding="utf-8")
+    code, text = run_local(root, tmp_path, "--chunk-size", "100")
+    assert code == 1
+    assert {r["metadata"]["source"] for r in records(text)} == {"a.json"}
+    assert "FAILED b.json: Invalid chunk overlap: 150 (must be strictly less than chunk_size 100)" in \
+        capsys.readouterr().err
+
+
+def test_output_inside_the_folder_is_not_chunked_again(tmp_path):
+    root = tmp_path / "in"
+    root.mkdir()
+    (root / "a.txt").write_text(PROSE, encoding="utf-8")
+    out = root / "chunks.jsonl"
+    runs = []
+    for _ in range(2):
+        assert chunk_corpus.main([str(root), "-o", str(out), "--no-progress"]) == 0
+        runs.append(out.read_text(encoding="utf-8"))
+    assert runs[0] == runs[1]
+    assert {r["metadata"]["source"] for r in records(runs[1])} == {"a.txt"}
 
 
 def test_progress_bar_reaches_the_end(folder, tmp_path, capsys):

@@ -50,3 +50,78 @@ def test_allocation_failure_is_a_memory_error(method):
                           env=env, timeout=300)
     assert proc.returncode == 0, proc.stderr[-2000:]
     assert proc.stdout.split() == ["MemoryError", "8"]
+
+
+# Metadata nested far deeper than the C stack holds, in a program that raised the interpreter's
+# recursion limit: the conversion used to recurse until the process died of a stack overflow
+# (a few thousand levels under the sanitizers). Nesting now stops with RecursionError at a fixed
+# depth, whatever the limit.
+DEEP_METADATA = textwrap.dedent("""
+    import sys
+    import slivr
+    sys.setrecursionlimit(1_000_000)
+    value = inner = []
+    for _ in range(200_000):
+        inner.append({"k": []})
+        inner = inner[0]["k"]
+    try:
+        slivr.Document("x", {"deep": value})
+        print("built")
+    except RecursionError as e:
+        print("RecursionError")
+    shallow = slivr.Document("text to chunk", {"deep": [[[[1]]]]})
+    print(slivr.CharacterChunker(5, 0).chunk_documents([shallow])[0].metadata["deep"])
+""")
+
+
+def test_deep_metadata_is_a_recursion_error_even_with_a_raised_limit():
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
+    proc = subprocess.run([sys.executable, "-c", DEEP_METADATA], capture_output=True, text=True, env=env,
+                          timeout=300)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    assert proc.stdout.split("\n")[:2] == ["RecursionError", "[[[[1]]]]"]
+
+
+@pytest.mark.parametrize("depth, fits", [(500, True), (2000, False)])
+def test_nesting_limit_applies_to_nested_metadata(depth, fits):
+    value = inner = []
+    for _ in range(depth):
+        inner.append([])
+        inner = inner[0]
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 10 * depth))
+    try:
+        if fits:
+            doc = slivr.Document("x", {"v": value})
+            assert doc.metadata["v"] == value
+        else:
+            with pytest.raises(RecursionError):
+                slivr.Document("x", {"v": value})
+    finally:
+        sys.setrecursionlimit(limit)
+
+
+class Reinserter:
+    """A metadata value whose str() takes its key out of the dict and puts it back at the end."""
+
+    def __init__(self, target):
+        self.target = target
+        self.calls = 0
+
+    def __str__(self):
+        self.calls += 1
+        self.target["a"] = self.target.pop("a")
+        return f"converted {self.calls}"
+
+
+def test_metadata_dict_changed_while_converting_keeps_each_key_once():
+    # The conversion walked the live dict: a key moved by a value's str() was met again, converted
+    # again and stored twice in the native map (which holds each key once by contract).
+    metadata = {}
+    value = metadata["a"] = Reinserter(metadata)
+    metadata["b"] = 2
+    doc = slivr.Document("some text to chunk", metadata)
+    assert value.calls == 1
+    assert doc.metadata == {"a": "converted 1", "b": 2}
+    chunks = slivr.CharacterChunker(6, 0).chunk_documents([doc])
+    assert all(c.metadata["a"] == "converted 1" and c.metadata["b"] == 2 for c in chunks)

@@ -15,9 +15,21 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
         std::make_shared<const HeuristicAgenticDecisionMaker>(*max_chars, *min_chars)));
 }
 
+// The decision maker is always the heuristic one with the constructor's two sizes.
+PyObject* arguments(const Chunker& chunker) {
+    const auto* maker = dynamic_cast<const HeuristicAgenticDecisionMaker*>(
+        static_cast<const AgenticChunker&>(chunker).decision_maker().get());
+    if (maker == nullptr) return PyErr_Format(PyExc_TypeError, "cannot pickle this AgenticChunker");
+    return reduce_args(maker->min_chars, maker->max_chars);
+}
+
 }  // namespace
 
-const ChunkerClass kAgenticChunkerClass{
-    "AgenticChunker", "(min_chars=150, max_chars=1200)", {"AgenticChunker", kParams, 0}, build};
+const ChunkerClass kAgenticChunkerClass{"AgenticChunker",
+                                        "(min_chars=150, max_chars=1200)",
+                                        {"AgenticChunker", kParams, 0},
+                                        build,
+                                        nullptr,
+                                        arguments};
 
 }  // namespace slivr::py

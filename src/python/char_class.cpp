@@ -14,9 +14,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<CharacterChunker>(*chunk_size, *overlap);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const CharacterChunker&>(chunker);
+    return reduce_args(c.chunk_size, c.overlap);
+}
+
 }  // namespace
 
-const ChunkerClass kCharacterChunkerClass{
-    "CharacterChunker", "(chunk_size=1000, overlap=200)", {"CharacterChunker", kParams, 0}, build};
+const ChunkerClass kCharacterChunkerClass{"CharacterChunker",
+                                          "(chunk_size=1000, overlap=200)",
+                                          {"CharacterChunker", kParams, 0},
+                                          build,
+                                          nullptr,
+                                          arguments};
 
 }  // namespace slivr::py

@@ -16,11 +16,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<CodeChunker>(code_language_from_name(*name), *chunk_size, *overlap);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const CodeChunker&>(chunker);
+    return reduce_args(language_name(c.language), c.chunk_size, c.overlap);
+}
+
 }  // namespace
 
 const ChunkerClass kCodeChunkerClass{"CodeChunker",
                                      "(language=\"rust\", chunk_size=1500, overlap=200)",
                                      {"CodeChunker", kParams, 0},
-                                     build};
+                                     build,
+                                     nullptr,
+                                     arguments};
 
 }  // namespace slivr::py

@@ -23,11 +23,24 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
             .with_context_generator(std::make_shared<const ExtractiveContextGenerator>(*max_context_chars)));
 }
 
+// The base chunker and the generator are always those the constructor builds.
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const ContextualChunker&>(chunker);
+    const auto* base = dynamic_cast<const RecursiveChunker*>(c.base_chunker().get());
+    const auto* generator = dynamic_cast<const ExtractiveContextGenerator*>(c.context_generator().get());
+    if (base == nullptr || generator == nullptr) {
+        return PyErr_Format(PyExc_TypeError, "cannot pickle this ContextualChunker");
+    }
+    return reduce_args(base->chunk_size, base->overlap, generator->max_context_chars);
+}
+
 }  // namespace
 
 const ChunkerClass kContextualChunkerClass{"ContextualChunker",
                                            "(chunk_size=1000, overlap=200, max_context_chars=200)",
                                            {"ContextualChunker", kParams, 0},
-                                           build};
+                                           build,
+                                           nullptr,
+                                           arguments};
 
 }  // namespace slivr::py

@@ -8,17 +8,32 @@
 namespace slivr::py {
 namespace {
 
-// Guards the recursion of nested values against exhausting the C stack.
+// Guards the recursion of nested values against exhausting the C stack. The interpreter's
+// recursion limit alone does not: a program may raise it far beyond what the C stack holds (a
+// sanitizer build needs over a kilobyte per level), so the nesting is capped here as well.
+constexpr int kMaxNesting = 1000;
+int g_nesting = 0;  // only touched with the interpreter lock held
+
 class RecursionGuard {
 public:
-    RecursionGuard() : entered_(Py_EnterRecursiveCall(" while converting a nested value") == 0) {}
+    RecursionGuard() {
+        if (g_nesting >= kMaxNesting) {
+            PyErr_SetString(PyExc_RecursionError,
+                            "maximum recursion depth exceeded while converting a nested value");
+            return;
+        }
+        entered_ = Py_EnterRecursiveCall(" while converting a nested value") == 0;
+        if (entered_) ++g_nesting;
+    }
     ~RecursionGuard() {
-        if (entered_) Py_LeaveRecursiveCall();
+        if (!entered_) return;
+        --g_nesting;
+        Py_LeaveRecursiveCall();
     }
     bool entered() const { return entered_; }
 
 private:
-    bool entered_;
+    bool entered_ = false;
 };
 
 PyObject* str_of(const std::string& s) {
@@ -161,17 +176,18 @@ std::optional<Json> py_to_json(PyObject* obj) {
 }
 
 std::optional<Metadata> dict_to_metadata(PyObject* dict) {
+    // Converting a value may run its __str__, which may change the dict; walking a snapshot of
+    // the items is what lets each key be inserted as new (a live walk can meet a key twice).
+    const Ref items(PyDict_Items(dict));
+    if (!items) return std::nullopt;
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
     Metadata metadata;
-    metadata.reserve(static_cast<std::size_t>(PyDict_Size(dict)));
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
-        const Ref held_key = Ref::borrow(key);
-        const Ref held_value = Ref::borrow(value);
-        auto k = key_of(key);
+    metadata.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GET_ITEM(items.get(), i);
+        auto k = key_of(PyTuple_GET_ITEM(item, 0));
         if (!k) return std::nullopt;
-        auto v = py_to_json(value);
+        auto v = py_to_json(PyTuple_GET_ITEM(item, 1));
         if (!v) return std::nullopt;
         metadata.insert_new(std::move(*k), std::move(*v));
     }

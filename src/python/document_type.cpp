@@ -64,6 +64,16 @@ PyObject* to_dict(PyObject* self, PyObject*) {
     return dict.release();
 }
 
+// (Document, (content, metadata)): pickle and copy rebuild an equal document from its values.
+PyObject* document_reduce(PyObject* self, PyObject*) {
+    Ref content(get_content(self, nullptr));
+    Ref metadata(get_metadata(self, nullptr));
+    if (!content || !metadata) return nullptr;
+    Ref args(PyTuple_Pack(2, content.get(), metadata.get()));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+}
+
 PyObject* document_repr(PyObject* self) {
     const std::string& content = as_doc(self)->doc.content;
     const std::size_t preview_end = utf8::advance(content, 0, 50);
@@ -84,6 +94,7 @@ PyGetSetDef kGetSet[] = {
 
 PyMethodDef kMethods[] = {
     {"to_dict", guarded<to_dict>, METH_NOARGS, "to_dict($self)\n--\n\n"},
+    {"__reduce__", guarded<document_reduce>, METH_NOARGS, "__reduce__($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -128,6 +128,11 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const HierarchicalChunker&>(chunker);
+    return reduce_args(c.parent_size(), c.parent_overlap(), c.child_size(), c.child_overlap(), c.include_parents());
+}
+
 }  // namespace
 
 const ChunkerClass kHierarchicalChunkerClass{
@@ -135,6 +140,7 @@ const ChunkerClass kHierarchicalChunkerClass{
     "(parent_size=2000, parent_overlap=200, child_size=400, child_overlap=50, include_parents=True)",
     {"HierarchicalChunker", kParams, 0},
     build,
-    kMethods};
+    kMethods,
+    arguments};
 
 }  // namespace slivr::py

@@ -14,9 +14,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<HtmlChunker>(*chunk_size, *overlap);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const HtmlChunker&>(chunker);
+    return reduce_args(c.chunk_size, c.overlap);
+}
+
 }  // namespace
 
-const ChunkerClass kHtmlChunkerClass{
-    "HtmlChunker", "(chunk_size=1200, overlap=150)", {"HtmlChunker", kParams, 0}, build};
+const ChunkerClass kHtmlChunkerClass{"HtmlChunker",
+                                     "(chunk_size=1200, overlap=150)",
+                                     {"HtmlChunker", kParams, 0},
+                                     build,
+                                     nullptr,
+                                     arguments};
 
 }  // namespace slivr::py

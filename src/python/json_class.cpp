@@ -12,8 +12,17 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<JsonChunker>(*max_size);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    return reduce_args(static_cast<const JsonChunker&>(chunker).max_size);
+}
+
 }  // namespace
 
-const ChunkerClass kJsonChunkerClass{"JsonChunker", "(max_size=1500)", {"JsonChunker", kParams, 0}, build};
+const ChunkerClass kJsonChunkerClass{"JsonChunker",
+                                     "(max_size=1500)",
+                                     {"JsonChunker", kParams, 0},
+                                     build,
+                                     nullptr,
+                                     arguments};
 
 }  // namespace slivr::py

@@ -14,9 +14,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<MarkdownChunker>(*chunk_size, *overlap);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const MarkdownChunker&>(chunker);
+    return reduce_args(c.chunk_size, c.overlap);
+}
+
 }  // namespace
 
-const ChunkerClass kMarkdownChunkerClass{
-    "MarkdownChunker", "(chunk_size=1000, overlap=150)", {"MarkdownChunker", kParams, 0}, build};
+const ChunkerClass kMarkdownChunkerClass{"MarkdownChunker",
+                                         "(chunk_size=1000, overlap=150)",
+                                         {"MarkdownChunker", kParams, 0},
+                                         build,
+                                         nullptr,
+                                         arguments};
 
 }  // namespace slivr::py

@@ -14,9 +14,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<ParagraphChunker>(*paragraphs_per_chunk, *overlap);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const ParagraphChunker&>(chunker);
+    return reduce_args(c.paragraphs_per_chunk, c.overlap);
+}
+
 }  // namespace
 
-const ChunkerClass kParagraphChunkerClass{
-    "ParagraphChunker", "(paragraphs_per_chunk=2, overlap=0)", {"ParagraphChunker", kParams, 0}, build};
+const ChunkerClass kParagraphChunkerClass{"ParagraphChunker",
+                                          "(paragraphs_per_chunk=2, overlap=0)",
+                                          {"ParagraphChunker", kParams, 0},
+                                          build,
+                                          nullptr,
+                                          arguments};
 
 }  // namespace slivr::py

@@ -163,6 +163,11 @@ void pdf_loader_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+// (PDFLoader, ()): the loader has no state, so pickle and copy just build a new one.
+PyObject* pdf_loader_reduce(PyObject* self, PyObject*) {
+    return Py_BuildValue("(O())", reinterpret_cast<PyObject*>(Py_TYPE(self)));
+}
+
 constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 
 template <typename F>
@@ -182,6 +187,7 @@ PyMethodDef kMethods[] = {
      "load_pages_from_file($self, path)\n--\n\n"},
     {"load_pages_from_bytes", as_cfunction(guarded<load_pages_from_bytes>), kFastCall,
      "load_pages_from_bytes($self, bytes)\n--\n\n"},
+    {"__reduce__", guarded<pdf_loader_reduce>, METH_NOARGS, "__reduce__($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -20,11 +20,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<PropositionChunker>(std::move(*chunker));
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const PropositionChunker&>(chunker);
+    return reduce_args(c.propositions_per_chunk(), c.overlap());
+}
+
 }  // namespace
 
 const ChunkerClass kPropositionChunkerClass{"PropositionChunker",
                                             "(propositions_per_chunk=1, overlap=0)",
                                             {"PropositionChunker", kParams, 0},
-                                            build};
+                                            build,
+                                            nullptr,
+                                            arguments};
 
 }  // namespace slivr::py

@@ -22,12 +22,21 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
                                                *context_sentences, *relevance_threshold);
 }
 
+// The sizes as the constructor adjusted them: building from them adjusts nothing further.
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const QueryAwareChunker&>(chunker);
+    return reduce_args(std::string_view(c.query), c.hotspot_sentences, c.hotspot_overlap, c.context_sentences,
+                       c.relevance_threshold);
+}
+
 }  // namespace
 
 const ChunkerClass kQueryAwareChunkerClass{
     "QueryAwareChunker",
     "(query, hotspot_sentences=2, hotspot_overlap=1, context_sentences=5, relevance_threshold=0.1)",
     {"QueryAwareChunker", kParams, 1},
-    build};
+    build,
+    nullptr,
+    arguments};
 
 }  // namespace slivr::py

@@ -26,11 +26,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return chunker;
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const RecursiveChunker&>(chunker);
+    return reduce_args(c.chunk_size, c.overlap, c.separators);
+}
+
 }  // namespace
 
 const ChunkerClass kRecursiveChunkerClass{"RecursiveChunker",
                                           "(chunk_size=1000, overlap=200, separators=None)",
                                           {"RecursiveChunker", kParams, 0},
-                                          build};
+                                          build,
+                                          nullptr,
+                                          arguments};
 
 }  // namespace slivr::py

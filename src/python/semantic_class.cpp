@@ -31,11 +31,19 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
                                              std::make_shared<const FastLexicalEmbedder>(256), *min_size, *max_size);
 }
 
+// The 32-bit percentile widens exactly to a double, which narrow() turns back into the same float.
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const SemanticChunker&>(chunker);
+    return reduce_args(static_cast<double>(c.threshold.parameter), c.min_size, c.max_size);
+}
+
 }  // namespace
 
 const ChunkerClass kSemanticChunkerClass{"SemanticChunker",
                                          "(percentile=90.0, min_size=100, max_size=2000)",
                                          {"SemanticChunker", kParams, 0},
-                                         build};
+                                         build,
+                                         nullptr,
+                                         arguments};
 
 }  // namespace slivr::py

@@ -16,11 +16,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<SentenceChunker>(*sentences_per_chunk, *overlap, max_characters);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const SentenceChunker&>(chunker);
+    return reduce_args(c.sentences_per_chunk, c.overlap, c.max_characters);
+}
+
 }  // namespace
 
 const ChunkerClass kSentenceChunkerClass{"SentenceChunker",
                                          "(sentences_per_chunk=3, overlap=1, max_characters=None)",
                                          {"SentenceChunker", kParams, 0},
-                                         build};
+                                         build,
+                                         nullptr,
+                                         arguments};
 
 }  // namespace slivr::py

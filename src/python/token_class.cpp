@@ -42,12 +42,18 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const TokenChunker&>(chunker);
+    return reduce_args(c.chunk_size, c.overlap, tokenizer::canonical_name(c.encoding));
+}
+
 }  // namespace
 
 const ChunkerClass kTokenChunkerClass{"TokenChunker",
                                       "(chunk_size=512, overlap=50, encoding=\"cl100k_base\")",
                                       {"TokenChunker", kParams, 0},
                                       build,
-                                      kMethods};
+                                      kMethods,
+                                      arguments};
 
 }  // namespace slivr::py

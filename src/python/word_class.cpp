@@ -14,8 +14,18 @@ std::unique_ptr<Chunker> build(PyObject* const* args) {
     return std::make_unique<WordChunker>(*chunk_size, *overlap);
 }
 
+PyObject* arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const WordChunker&>(chunker);
+    return reduce_args(c.chunk_size, c.overlap);
+}
+
 }  // namespace
 
-const ChunkerClass kWordChunkerClass{"WordChunker", "(chunk_size=200, overlap=20)", {"WordChunker", kParams, 0}, build};
+const ChunkerClass kWordChunkerClass{"WordChunker",
+                                     "(chunk_size=200, overlap=20)",
+                                     {"WordChunker", kParams, 0},
+                                     build,
+                                     nullptr,
+                                     arguments};
 
 }  // namespace slivr::py
