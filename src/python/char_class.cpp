@@ -2,30 +2,8 @@
 #include "python/classes.hpp"
 
 namespace slivr::py {
-namespace {
 
-constexpr const char* kParams[] = {"chunk_size", "overlap"};
-
-std::unique_ptr<Chunker> build(PyObject* const* args) {
-    const auto chunk_size = args[0] ? to_u64("chunk_size", args[0]) : 1000;
-    if (!chunk_size) return nullptr;
-    const auto overlap = args[1] ? to_u64("overlap", args[1]) : 200;
-    if (!overlap) return nullptr;
-    return std::make_unique<CharacterChunker>(*chunk_size, *overlap);
-}
-
-PyObject* arguments(const Chunker& chunker) {
-    const auto& c = static_cast<const CharacterChunker&>(chunker);
-    return reduce_args(c.chunk_size, c.overlap);
-}
-
-}  // namespace
-
-const ChunkerClass kCharacterChunkerClass{"CharacterChunker",
-                                          "(chunk_size=1000, overlap=200)",
-                                          {"CharacterChunker", kParams, 0},
-                                          build,
-                                          nullptr,
-                                          arguments};
+const ChunkerClass kCharacterChunkerClass = TwoSettingClass<CharacterChunker, &CharacterChunker::chunk_size, &CharacterChunker::overlap>::declare(
+    "CharacterChunker", "(chunk_size=1000, overlap=200)", "chunk_size", 1000, "overlap", 200);
 
 }  // namespace slivr::py

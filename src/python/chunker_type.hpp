@@ -38,6 +38,34 @@ struct ChunkerClass {
     PyObject* (*reduce)(const Chunker& chunker) = nullptr;
 };
 
+// The declaration of a chunker class whose constructor takes two optional unsigned settings,
+// which the native chunker keeps in the public fields `First` and `Second`.
+template <typename C, auto First, auto Second>
+class TwoSettingClass {
+public:
+    static ChunkerClass declare(const char* name, const char* signature, const char* first, std::uint64_t first_default,
+                                const char* second, std::uint64_t second_default) {
+        names_[0] = first;
+        names_[1] = second;
+        defaults_[0] = first_default;
+        defaults_[1] = second_default;
+        return {name, signature, {name, names_, 0}, build, nullptr, arguments};
+    }
+
+private:
+    static std::unique_ptr<Chunker> build(PyObject* const* args) {
+        const auto a = args[0] ? to_u64(names_[0], args[0]) : defaults_[0];
+        if (!a) return nullptr;
+        const auto b = args[1] ? to_u64(names_[1], args[1]) : defaults_[1];
+        if (!b) return nullptr;
+        return std::make_unique<C>(*a, *b);
+    }
+    static PyObject* arguments(const Chunker& chunker);
+
+    inline static const char* names_[2] = {};
+    inline static std::uint64_t defaults_[2] = {};
+};
+
 // Creates the class described by `cls`, which must outlive the interpreter.
 PyObject* create_chunker_type(const ChunkerClass& cls);
 
@@ -71,6 +99,12 @@ PyObject* reduce_args(const T&... values) {
         }
     }
     return ok ? tuple.release() : nullptr;
+}
+
+template <typename C, auto First, auto Second>
+PyObject* TwoSettingClass<C, First, Second>::arguments(const Chunker& chunker) {
+    const auto& c = static_cast<const C&>(chunker);
+    return reduce_args(c.*First, c.*Second);
 }
 
 }  // namespace slivr::py

@@ -2,30 +2,8 @@
 #include "python/classes.hpp"
 
 namespace slivr::py {
-namespace {
 
-constexpr const char* kParams[] = {"chunk_size", "overlap"};
-
-std::unique_ptr<Chunker> build(PyObject* const* args) {
-    const auto chunk_size = args[0] ? to_u64("chunk_size", args[0]) : 1200;
-    if (!chunk_size) return nullptr;
-    const auto overlap = args[1] ? to_u64("overlap", args[1]) : 150;
-    if (!overlap) return nullptr;
-    return std::make_unique<HtmlChunker>(*chunk_size, *overlap);
-}
-
-PyObject* arguments(const Chunker& chunker) {
-    const auto& c = static_cast<const HtmlChunker&>(chunker);
-    return reduce_args(c.chunk_size, c.overlap);
-}
-
-}  // namespace
-
-const ChunkerClass kHtmlChunkerClass{"HtmlChunker",
-                                     "(chunk_size=1200, overlap=150)",
-                                     {"HtmlChunker", kParams, 0},
-                                     build,
-                                     nullptr,
-                                     arguments};
+const ChunkerClass kHtmlChunkerClass = TwoSettingClass<HtmlChunker, &HtmlChunker::chunk_size, &HtmlChunker::overlap>::declare(
+    "HtmlChunker", "(chunk_size=1200, overlap=150)", "chunk_size", 1200, "overlap", 150);
 
 }  // namespace slivr::py

@@ -2,30 +2,8 @@
 #include "python/classes.hpp"
 
 namespace slivr::py {
-namespace {
 
-constexpr const char* kParams[] = {"chunk_size", "overlap"};
-
-std::unique_ptr<Chunker> build(PyObject* const* args) {
-    const auto chunk_size = args[0] ? to_u64("chunk_size", args[0]) : 200;
-    if (!chunk_size) return nullptr;
-    const auto overlap = args[1] ? to_u64("overlap", args[1]) : 20;
-    if (!overlap) return nullptr;
-    return std::make_unique<WordChunker>(*chunk_size, *overlap);
-}
-
-PyObject* arguments(const Chunker& chunker) {
-    const auto& c = static_cast<const WordChunker&>(chunker);
-    return reduce_args(c.chunk_size, c.overlap);
-}
-
-}  // namespace
-
-const ChunkerClass kWordChunkerClass{"WordChunker",
-                                     "(chunk_size=200, overlap=20)",
-                                     {"WordChunker", kParams, 0},
-                                     build,
-                                     nullptr,
-                                     arguments};
+const ChunkerClass kWordChunkerClass = TwoSettingClass<WordChunker, &WordChunker::chunk_size, &WordChunker::overlap>::declare(
+    "WordChunker", "(chunk_size=200, overlap=20)", "chunk_size", 200, "overlap", 20);
 
 }  // namespace slivr::py
