@@ -4,9 +4,9 @@
 
 One round builds every chunker of tests/catalog.py afresh and calls each of its methods on the
 sample texts (results read back: content, metadata, to_dict, repr), makes each fail (invalid
-sizes, arguments of the wrong type, lone surrogates), builds Documents from nested metadata
-(including a value whose str() raises), and loads PDFs made by examples/pdfgen.py from bytes and
-from a file, intact and damaged. Rounds repeat until the time is up.
+sizes, arguments of the wrong type, lone surrogates), pickles it, builds Documents from nested
+metadata (including a value whose str() raises), and loads PDFs made by examples/pdfgen.py from
+bytes and from a file, intact and damaged. Rounds repeat until the time is up.
 
 Reports the process RSS at the start, after the first rounds (when caches and the worker pool
 exist) and at the end, and `sys.getrefcount` of every argument object before and after. The run
@@ -18,6 +18,7 @@ from __future__ import annotations
 import argparse
 import gc
 import os
+import pickle
 import sys
 import tempfile
 import time
@@ -119,6 +120,7 @@ class Workload:
             self.call(f"{name}.chunk_documents", chunker.chunk_documents, self.docs)
             self.call(f"{name}.par_chunk_texts", chunker.par_chunk_texts, self.texts)
             self.call(f"{name}.par_chunk_documents", chunker.par_chunk_documents, self.docs)
+            self.call(f"{name}.__reduce__", lambda c: pickle.loads(pickle.dumps(c)).chunk(self.texts[0]), chunker)
             # Failures: a wrong type, a lone surrogate, and sizes of 0 (which most chunkers reject
             # when they chunk, a few when they are built, and the analytic ones adjust).
             self.call(f"{name}.chunk", chunker.chunk, 5, expect=TypeError)
@@ -139,6 +141,7 @@ class Workload:
     def documents(self) -> None:
         for text in self.texts:
             self.call("Document", slivr.Document, text, self.metadata)
+        self.call("Document.__reduce__", lambda d: pickle.loads(pickle.dumps(d)), self.docs[0])
         self.call("Document", slivr.Document, "x", self.bad_metadata)
         self.call("Document", slivr.Document, self.surrogate, expect=UnicodeEncodeError)
         self.call("Document", slivr.Document, "x", {1: 2}, expect=TypeError)
@@ -147,7 +150,7 @@ class Workload:
     def pdfs(self) -> None:
         if not self.pdf_bytes:
             return
-        loader = slivr.PDFLoader()
+        loader = pickle.loads(pickle.dumps(slivr.PDFLoader()))
         for method in catalog.PDF_BYTES_METHODS:
             self.call(f"PDFLoader.{method}", getattr(loader, method), self.pdf_bytes)
             self.call(f"PDFLoader.{method}", getattr(loader, method), self.damaged, expect=ValueError)

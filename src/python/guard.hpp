@@ -28,7 +28,9 @@ struct Guarded<F> {
         } catch (const std::exception& e) {
             PyErr_Format(PyExc_RuntimeError, "slivr internal error: %s", e.what());
         } catch (...) {
-            PyErr_SetString(PyExc_RuntimeError, "slivr internal error");
+            // Only a library built on another C++ runtime (the PDF reader) throws these: its
+            // allocation failures arrive here as foreign exceptions.
+            PyErr_SetString(PyExc_RuntimeError, "slivr internal error: exception of unknown type");
         }
         if constexpr (std::is_pointer_v<R>) {
             return nullptr;
