@@ -37,6 +37,7 @@ def base_text() -> str:
 
 
 def rss_mb() -> float:
+    """Resident memory in MiB, the unit of every figure here."""
     with open("/proc/self/status") as status:
         for line in status:
             if line.startswith("VmRSS:"):
@@ -69,7 +70,7 @@ def child(name: str, megabytes: int, mode: str) -> None:
     elapsed = time.perf_counter() - started
     rss_after = rss_mb()
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
-    print(json.dumps({"chunker": name, "input_mb": size / 1e6, "chunks": count, "seconds": elapsed,
+    print(json.dumps({"chunker": name, "input_mb": size / 2**20, "chunks": count, "seconds": elapsed,
                       "rss_with_input_mb": rss_input, "rss_after_mb": rss_after, "peak_mb": peak}))
     del chunks
 
@@ -86,7 +87,8 @@ def main() -> int:
         return 0
 
     ok = True
-    print(f"{args.megabytes} MB of ASCII prose, mode {args.mode}; limit: peak RSS < {LIMIT:.0f} x input")
+    print(f"{args.megabytes} MB of ASCII prose ({args.megabytes * 1e6 / 2**20:.0f} MiB), mode {args.mode}; "
+          f"limit: peak RSS < {LIMIT:.0f} x input; figures in MiB")
     for name in args.chunkers:
         proc = subprocess.run([sys.executable, __file__, "--child", name, "--megabytes", str(args.megabytes),
                                "--mode", args.mode], capture_output=True, text=True)
@@ -98,8 +100,8 @@ def main() -> int:
         ratio = r["peak_mb"] / r["input_mb"]
         passed = ratio < LIMIT
         ok &= passed
-        print(f"{name:18} {r['chunks']:>9} chunks in {r['seconds']:6.1f} s ({r['input_mb'] / r['seconds']:6.1f} MB/s); "
-              f"RSS with input {r['rss_with_input_mb']:7.0f} MB, peak {r['peak_mb']:7.0f} MB "
+        print(f"{name:18} {r['chunks']:>9} chunks in {r['seconds']:6.1f} s ({r['input_mb'] / r['seconds']:6.1f} MiB/s); "
+              f"RSS with input {r['rss_with_input_mb']:7.0f}, peak {r['peak_mb']:7.0f} "
               f"= {ratio:.2f} x input {'ok' if passed else 'OVER'}")
     return 0 if ok else 1
 
