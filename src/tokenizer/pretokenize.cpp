@@ -56,6 +56,24 @@ private:
     std::size_t contraction_end(std::size_t p, bool fold) const;
     char letter(std::size_t p, bool fold, std::size_t& size) const;
 
+    // ' ?[^\s\p{L}\p{N}]+' followed by any line breaks (and solidi with `slash`), the alternative
+    // cl100k and o200k share; kNone when it does not match at p, whose character is c0.
+    std::size_t punctuation_end(std::size_t p, CharInfo c0, bool slash) const {
+        std::size_t q = p;
+        CharInfo c = c0;
+        if (t_[p] == ' ' && p + 1 < n_) {
+            const CharInfo next = at(p + 1);
+            if (is_other(next.flags)) {
+                q = p + 1;
+                c = next;
+            }
+        }
+        if (!is_other(c.flags)) return kNone;
+        std::size_t e = run_other(q);
+        while (e < n_ && (t_[e] == '\r' || t_[e] == '\n' || (slash && t_[e] == '/'))) ++e;
+        return e;
+    }
+
     // The white-space alternatives. `newline_rule` adds \s*[\r\n] (match up to the last line break
     // of the run); `end_first` tries \s+$ before it (cl100k), otherwise after (o200k).
     std::size_t space_run(std::size_t p, bool newline_rule, bool end_first) const;
@@ -145,20 +163,7 @@ std::size_t Scanner::cl100k(std::size_t p) const {
     // \p{N}{1,3}+
     if (c0.flags & kNumber) return digits3(p);
     // ' ?[^\s\p{L}\p{N}]++[\r\n]*+'
-    std::size_t q = p;
-    CharInfo c = c0;
-    if (t_[p] == ' ' && p + 1 < n_) {
-        const CharInfo next = at(p + 1);
-        if (is_other(next.flags)) {
-            q = p + 1;
-            c = next;
-        }
-    }
-    if (is_other(c.flags)) {
-        std::size_t e = run_other(q);
-        while (e < n_ && (t_[e] == '\r' || t_[e] == '\n')) ++e;
-        return e;
-    }
+    if (const std::size_t e = punctuation_end(p, c0, false); e != kNone) return e;
     return space_run(p, true, true);
 }
 
@@ -198,20 +203,7 @@ std::size_t Scanner::o200k(std::size_t p) const {
     // \p{N}{1,3}
     if (c0.flags & kNumber) return digits3(p);
     // ' ?[^\s\p{L}\p{N}]+[\r\n/]*'
-    std::size_t q = p;
-    CharInfo c = c0;
-    if (t_[p] == ' ' && p + 1 < n_) {
-        const CharInfo next = at(p + 1);
-        if (is_other(next.flags)) {
-            q = p + 1;
-            c = next;
-        }
-    }
-    if (is_other(c.flags)) {
-        std::size_t e = run_other(q);
-        while (e < n_ && (t_[e] == '\r' || t_[e] == '\n' || t_[e] == '/')) ++e;
-        return e;
-    }
+    if (const std::size_t e = punctuation_end(p, c0, true); e != kNone) return e;
     // \s*[\r\n]+ | \s+(?!\S) | \s+
     return space_run(p, true, false);
 }
