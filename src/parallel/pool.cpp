@@ -1,5 +1,7 @@
 #include "parallel/pool.hpp"
 
+#include "error/exception_state.hpp"
+
 #include <pthread.h>
 #include <sched.h>
 
@@ -8,8 +10,10 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace slivr::parallel {
@@ -32,8 +36,19 @@ struct Job {
 
 class Pool {
 public:
-    explicit Pool(std::size_t workers) : workers_(workers) {
-        for (std::size_t i = 0; i < workers; ++i) std::thread([this] { work(); }).detach();
+    // Starts up to `workers` threads and returns once each started thread is ready; fewer when the
+    // system refuses a thread (size() tells how many run, possibly none).
+    explicit Pool(std::size_t workers) {
+        std::unique_lock lock(mutex_);
+        for (std::size_t i = 0; i < workers; ++i) {
+            try {
+                std::thread([this] { work(); }).detach();
+            } catch (const std::system_error&) {
+                break;
+            }
+            ++workers_;
+        }
+        done_.wait(lock, [&] { return ready_ == workers_; });
     }
 
     std::size_t size() const { return workers_; }
@@ -47,7 +62,9 @@ public:
 
 private:
     void work() {
+        reserve_exception_state();
         std::unique_lock lock(mutex_);
+        if (++ready_ == workers_) done_.notify_all();
         for (;;) {
             wake_.wait(lock, [&] { return !jobs_.empty(); });
             Job* job = jobs_.front();
@@ -92,7 +109,8 @@ private:
         }
     }
 
-    const std::size_t workers_;
+    std::size_t workers_ = 0;
+    std::size_t ready_ = 0;  // guarded by mutex_
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
@@ -122,16 +140,27 @@ void reset_after_fork() {
 
 const int g_atfork_registered = pthread_atfork(nullptr, nullptr, reset_after_fork);
 
-Pool& pool() {
+// The pool, created on first use; null when not a single worker thread could be started (then
+// the next call tries again).
+Pool* pool() {
     Pool* p = g_pool.load(std::memory_order_acquire);
-    if (p != nullptr) return *p;
+    if (p != nullptr) return p;
     std::lock_guard lock(*g_create);
     p = g_pool.load(std::memory_order_acquire);
     if (p == nullptr) {
-        p = new Pool(available_processors());
+        auto created = std::make_unique<Pool>(available_processors());
+        if (created->size() == 0) return nullptr;
+        p = created.release();
         g_pool.store(p, std::memory_order_release);
     }
-    return *p;
+    return p;
+}
+
+// Without workers the call runs on the calling thread, with the same stop and error rules.
+void run_serially(std::size_t n, const std::function<bool(std::size_t)>& body) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!body(i)) return;
+    }
 }
 
 }  // namespace
@@ -139,16 +168,23 @@ Pool& pool() {
 void for_each_index(std::size_t n, const std::function<bool(std::size_t)>& body) {
     (void)g_atfork_registered;
     if (n == 0) return;
-    Pool& p = pool();
+    Pool* p = pool();
+    if (p == nullptr) {
+        run_serially(n, body);
+        return;
+    }
     Job job;
     job.n = n;
     job.body = &body;
     // Several runs per worker so that an uneven item mix still balances.
-    job.grain = std::max<std::size_t>(1, n / (p.size() * 8));
-    p.run(job);
+    job.grain = std::max<std::size_t>(1, n / (p->size() * 8));
+    p->run(job);
     if (job.error) std::rethrow_exception(job.error);
 }
 
-std::size_t worker_count() { return pool().size(); }
+std::size_t worker_count() {
+    Pool* p = pool();
+    return p == nullptr ? 1 : p->size();
+}
 
 }  // namespace slivr::parallel

@@ -4,6 +4,7 @@
 // MemoryError like any allocation failure of the interpreter itself.
 #pragma once
 
+#include "error/exception_state.hpp"
 #include "python/ref.hpp"
 
 #include <exception>
@@ -19,6 +20,7 @@ struct Guarded;
 template <typename R, typename... Args, R (*F)(Args...)>
 struct Guarded<F> {
     static R call(Args... args) noexcept {
+        reserve_exception_state();
         try {
             return F(args...);
         } catch (const std::bad_alloc&) {
