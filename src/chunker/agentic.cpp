@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 
 #include "chunker/sentence.hpp"
@@ -36,15 +37,25 @@ constexpr std::array<std::string_view, 10> kStopWords = {"the", "are", "was",  "
 constexpr std::size_t kShortestContentWord = 3;
 constexpr double kDivergentOverlap = 0.05;
 
-bool is_content_word(std::string_view word) {
-    return word.size() >= kShortestContentWord &&
-           std::find(kStopWords.begin(), kStopWords.end(), word) == kStopWords.end();
+inline bool is_content_word(std::string_view word) {
+    if (word.size() < kShortestContentWord) return false;
+    // Every stop word has 3 or 4 bytes; most words are ruled out by their length alone.
+    if (word.size() > 4) return true;
+    // Comparisons of known length, which compile to a load and a compare each.
+    for (const std::string_view stop : kStopWords) {
+        if (stop.size() == word.size() && std::memcmp(stop.data(), word.data(), stop.size() == 3 ? 3 : 4) == 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Calls `visit(word)` for each content word of the lower-cased text `lower`, in order, repeats included.
 template <typename Visit>
 void for_each_content_word(std::string_view lower, Visit&& visit) {
     text::for_each_word(lower, [&](std::string_view word) {
+        // Stripping only shortens a word, so a short one is ruled out unstripped.
+        if (word.size() < kShortestContentWord) return;
         word = terms::strip_non_alphanumeric(word);
         if (is_content_word(word)) visit(word);
     });
@@ -71,6 +82,10 @@ const TransitionMarker* find_transition_marker(std::string_view lower) {
 // read a bounded number of times however long the group grows. The content words of a sentence
 // asked about are kept for when it joins the group; other sentences are read only when a
 // divergence test needs the group's words.
+//
+// Every content word met gets a number (its position in `vocabulary_`); the group and the asked
+// sentence hold a word when its stamp equals their current serial number, so that membership
+// costs one lookup of the word and emptying the group costs nothing.
 class HeuristicSession final : public AgenticDecisionSession {
 public:
     explicit HeuristicSession(const HeuristicAgenticDecisionMaker& maker) : maker_(maker) {}
@@ -90,21 +105,27 @@ public:
                                                "Detected discourse transition marker '" + std::string(m->marker) + "'");
         }
 
-        if (c - maker_.min_chars < maker_.min_chars) return AgenticDecision::keep_going();  // c < 2 min_chars
+        // The sentence is lower-cased already: its words are kept for when it joins the group,
+        // even if no divergence test needs them now, so that it is never lower-cased twice.
+        ++question_;
         next_words_.clear();
-        for_each_content_word(lower_, [&](std::string_view word) { next_words_.insert(word); });
+        for_each_content_word(lower_, [&](std::string_view word) {
+            const std::size_t id = number_of(word);
+            if (in_next_[id] == question_) return;
+            in_next_[id] = question_;
+            next_words_.push_back(id);
+        });
         asked_ = next;
+        if (c - maker_.min_chars < maker_.min_chars) return AgenticDecision::keep_going();  // c < 2 min_chars
         if (next_words_.empty()) return AgenticDecision::keep_going();
         fold_pending();
-        if (words_.empty()) return AgenticDecision::keep_going();
+        if (group_size_ == 0) return AgenticDecision::keep_going();
 
         std::size_t shared = 0;
-        for (std::size_t i = 0; i < next_words_.size(); ++i) {
-            shared += words_.contains(next_words_[i], next_words_.hash_at(i));
-        }
-        const std::size_t either = words_.size() + next_words_.size() - shared;
+        for (const std::size_t id : next_words_) shared += in_group_[id] == group_;
+        const std::size_t either = group_size_ + next_words_.size() - shared;
         if (static_cast<double>(shared) / static_cast<double>(either) < kDivergentOverlap) {
-            return AgenticDecision::split_here("Topic on " + std::string(next_words_[0]),
+            return AgenticDecision::split_here("Topic on " + std::string(vocabulary_[next_words_[0]]),
                                                "Low lexical overlap and topic divergence detected");
         }
         return AgenticDecision::keep_going();
@@ -114,7 +135,7 @@ public:
         joined_size_ += (count_ > 0 ? 1 : 0) + sentence.size();
         ++count_;
         if (asked_ && sentence.data() == asked_->data() && sentence.size() == asked_->size()) {
-            for (std::size_t i = 0; i < next_words_.size(); ++i) words_.insert(next_words_[i], next_words_.hash_at(i));
+            for (const std::size_t id : next_words_) add_to_group(id);
         } else {
             pending_.push_back(sentence);
         }
@@ -125,14 +146,41 @@ public:
         count_ = 0;
         joined_size_ = 0;
         pending_.clear();
-        words_.clear();
+        ++group_;
+        group_size_ = 0;
+        // Numbers are only needed within a group: past a bound the vocabulary starts afresh, so
+        // that a text of ever new words keeps memory proportional to its groups. The words of
+        // the asked sentence are then read again when needed.
+        if (vocabulary_.size() > kVocabularyLimit) {
+            vocabulary_.clear();
+            in_group_.clear();
+            in_next_.clear();
+            asked_.reset();
+        }
     }
 
 private:
+    static constexpr std::size_t kVocabularyLimit = std::size_t{1} << 10;
+
+    std::size_t number_of(std::string_view word) {
+        const std::size_t id = vocabulary_.position(word, terms::hash_bytes(word));
+        if (id == in_group_.size()) {
+            in_group_.push_back(0);
+            in_next_.push_back(0);
+        }
+        return id;
+    }
+
+    void add_to_group(std::size_t id) {
+        if (in_group_[id] == group_) return;
+        in_group_[id] = group_;
+        ++group_size_;
+    }
+
     void fold_pending() {
         for (const std::string_view s : pending_) {
             text::to_lower_into(s, lower_);
-            for_each_content_word(lower_, [&](std::string_view word) { words_.insert(word); });
+            for_each_content_word(lower_, [&](std::string_view word) { add_to_group(number_of(word)); });
         }
         pending_.clear();
     }
@@ -140,10 +188,15 @@ private:
     const HeuristicAgenticDecisionMaker& maker_;
     std::size_t count_ = 0;
     std::size_t joined_size_ = 0;            // bytes of the group's sentences joined by single blanks
-    std::vector<std::string_view> pending_;  // in the group, not yet in words_
-    terms::TermSet words_;                   // content words of the group
+    std::vector<std::string_view> pending_;  // in the group, not yet counted in its words
+    terms::TermSet vocabulary_;
+    std::vector<std::uint64_t> in_group_;    // per word number: the last group holding it
+    std::vector<std::uint64_t> in_next_;     // per word number: the last question whose sentence held it
+    std::uint64_t group_ = 1;                // serial number of the current group
+    std::uint64_t question_ = 0;             // serial number of the last sentence whose words were read
+    std::size_t group_size_ = 0;             // distinct content words of the group
     std::optional<std::string_view> asked_;  // the sentence whose content words next_words_ holds
-    terms::TermSet next_words_;
+    std::vector<std::size_t> next_words_;    // its distinct content words, in order of first appearance
     std::string lower_;
 };
 
@@ -161,15 +214,14 @@ private:
     std::vector<std::string_view> group_;
 };
 
-Document make_chunk(std::span<const std::string_view> group, const std::string& label, const std::string& reason,
-                    std::size_t index) {
+Document make_chunk(std::span<const std::string_view> group, std::string label, std::string reason, std::size_t index) {
     Document doc{text::join(group, " ")};
     Metadata& m = doc.metadata;
     m.reserve(5);
     m.insert_new("length", Json(static_cast<std::uint64_t>(doc.content.size())));
     m.insert_new("sentence_count", Json(static_cast<std::uint64_t>(group.size())));
-    m.insert_new("topic_label", Json(label));
-    m.insert_new("split_reason", Json(reason));
+    m.insert_new("topic_label", Json(std::move(label)));
+    m.insert_new("split_reason", Json(std::move(reason)));
     m.insert_new("chunk_index", Json(static_cast<std::uint64_t>(index)));
     return doc;
 }
@@ -225,8 +277,9 @@ Result<Documents> AgenticChunker::chunk(std::string_view text) const {
         if (!decision) return fail(std::move(decision.error()));
         if (decision->split) {
             if (j > group_start) {
-                out.push_back(make_chunk(std::span(sentences).subspan(group_start, j - group_start), label, reason,
-                                         out.size()));
+                // The label and reason belong to this chunk alone: the decision replaces them below.
+                out.push_back(make_chunk(std::span(sentences).subspan(group_start, j - group_start), std::move(label),
+                                         std::move(reason), out.size()));
                 session->clear();
                 group_start = j;
             }
@@ -235,7 +288,7 @@ Result<Documents> AgenticChunker::chunk(std::string_view text) const {
         }
         session->append(sentences[j]);
     }
-    out.push_back(make_chunk(std::span(sentences).subspan(group_start), label, reason, out.size()));
+    out.push_back(make_chunk(std::span(sentences).subspan(group_start), std::move(label), std::move(reason), out.size()));
     return out;
 }
 

@@ -44,9 +44,12 @@ public:
     const double relevance_threshold;
 
 private:
-    // The same, lower-casing into `lower` (reused across sentences).
-    SentenceScore score_sentence(std::string_view sentence, const terms::TermSet& query_terms,
-                                 std::string& lower) const;
+    // The score of `sentence`; appends the positions in `query_terms` of the terms it matches, each
+    // once, in order of first appearance, to `matched`. `lower` is scratch space and `seen` holds
+    // a serial number per term (query_terms.size() of them), `serial` one not used before in it.
+    double score_into(std::string_view sentence, const terms::TermSet& query_terms, std::string& lower,
+                      std::vector<std::uint64_t>& seen, std::uint64_t serial,
+                      std::vector<std::uint32_t>& matched) const;
 
     std::string lower_query_;
     terms::TermSet terms_;

@@ -3,42 +3,129 @@
 #include "chunker/semantic.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "chunker/sentence.hpp"
 #include "text/join.hpp"
+#include "text/swar.hpp"
 #include "text/unicode.hpp"
 
 namespace slivr {
 namespace {
 
-// h = h * 33 + byte for every byte, modulo 2^64. Eight steps at a time fold into
-// h * 33^8 + (a polynomial of the eight bytes), which shortens the dependency chain through h.
-std::uint64_t djb2(std::string_view word) {
-    constexpr std::uint64_t k33pow8 = 1406408618241ULL;
-    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
-    std::size_t n = word.size();
-    std::uint64_t h = 5381;
-    for (; n >= 8; p += 8, n -= 8) {
-        std::uint64_t block = 0;
-        for (int i = 0; i < 8; ++i) block = block * 33 + p[i];
-        h = h * k33pow8 + block;
-    }
-    for (; n > 0; ++p, --n) h = h * 33 + *p;
-    return h;
+constexpr std::array<std::uint64_t, 9> kPowersOf33 = {1ULL,       33ULL,         1089ULL,         35937ULL,
+                                                      1185921ULL, 39135393ULL,   1291467969ULL,   42618442977ULL,
+                                                      1406408618241ULL};
+
+// The eight bytes of `x` as base-33 digits, the lowest byte the most significant: the sum of
+// byte k times 33^(7 - k). Neighbouring digits are combined in 16-bit lanes, then in 32-bit lanes;
+// no lane overflows (255 * 34 < 2^16, 8670 * 1090 < 2^32).
+std::uint64_t base33_digits(std::uint64_t x) {
+    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFULL;
+    constexpr std::uint64_t kEvenPairs = 0x0000FFFF0000FFFFULL;
+    const std::uint64_t pairs = (x & kEvenBytes) * 33 + ((x >> 8) & kEvenBytes);
+    const std::uint64_t quads = (pairs & kEvenPairs) * 1089 + ((pairs >> 16) & kEvenPairs);
+    return (quads & 0xFFFFFFFFULL) * 1185921 + (quads >> 32);
 }
 
-// Scales `v` to unit length. `nonzero` lists the components that are not 0: the others add +0 to
-// the sum of squares and stay 0 when divided, so only these need visiting, in index order.
-void normalize(Embedding& v, std::vector<std::size_t>& nonzero) {
-    std::sort(nonzero.begin(), nonzero.end());
+// h = h * 33 + byte for every byte of `word`, from 5381, modulo 2^64. k bytes at a time fold into
+// h * 33^k + (the bytes as base-33 digits). A last run of fewer than eight bytes is read as the
+// eight bytes ending with it, the ones before it cleared, when `readable_before` (bytes before
+// the word that belong to the same buffer) allows; this avoids a copy.
+std::uint64_t djb2(std::string_view word, std::size_t readable_before) {
+    const char* p = word.data();
+    std::size_t n = word.size();
+    std::uint64_t h = 5381;
+    const bool long_word = n >= 8;
+    for (; n >= 8; p += 8, n -= 8) h = h * kPowersOf33[8] + base33_digits(swar::load(p));
+    if (n == 0) return h;
+    std::uint64_t last;
+    if (long_word || readable_before >= 8 - n) {
+        last = swar::load(p + n - 8) & (~std::uint64_t{0} << (8 * (8 - n)));
+    } else {
+        last = swar::load_partial(p, n) << (8 * (8 - n));
+    }
+    return h * kPowersOf33[n] + base33_digits(last);
+}
+
+// The vector of one text: `values` holds every component, `nonzero` the indices of those that are
+// not 0 in increasing order. Components outside `nonzero` stay 0, so a vector is cleared, scaled
+// and compared in time proportional to its words rather than to the dimension.
+struct SparseVector {
+    // Up to this dimension the indices are also marked in a bitmap, which lists them in order
+    // without sorting.
+    static constexpr std::size_t kBitmapLimit = 4096;
+
+    explicit SparseVector(std::size_t dimension)
+        : values(dimension, 0.0f), occupied(dimension <= kBitmapLimit ? (dimension + 63) / 64 : 0) {}
+
+    void clear() {
+        for (const std::uint32_t i : nonzero) values[i] = 0.0f;
+        nonzero.clear();
+    }
+
+    std::vector<float> values;
+    std::vector<std::uint32_t> nonzero;
+    std::vector<std::uint64_t> occupied;  // empty above kBitmapLimit; all zero between texts
+};
+
+// Scales `v` to unit length. The components left out add +0 to the sum of squares and stay 0 when
+// divided, so only the non-zero ones are visited, in index order.
+void normalize(SparseVector& v) {
     float sum = 0.0f;
-    for (const std::size_t i : nonzero) sum += v[i] * v[i];
+    for (const std::uint32_t i : v.nonzero) sum += v.values[i] * v.values[i];
     if (!(sum > 0.0f)) return;
     const float norm = std::sqrt(sum);
-    for (const std::size_t i : nonzero) v[i] /= norm;
+    for (const std::uint32_t i : v.nonzero) v.values[i] /= norm;
+}
+
+// The text's bag-of-words vector into `v`, which must be clear.
+void embed_into(std::string_view text, std::size_t dimension, std::string& lower, SparseVector& v) {
+    // A power-of-two dimension (the usual case) takes the remainder with a mask instead of a division.
+    const bool power_of_two = (dimension & (dimension - 1)) == 0;
+    const bool bitmap = !v.occupied.empty();
+    // The words of the lower-cased text are the lower-cased words (white space is unchanged by
+    // lower-casing and ends every final-sigma context), so one case mapping serves the text.
+    text::to_lower_into(text, lower);
+    text::for_each_word(lower, [&](std::string_view word) {
+        const std::uint64_t h = djb2(word, static_cast<std::size_t>(word.data() - lower.data()));
+        const auto i = static_cast<std::uint32_t>(power_of_two ? h & (dimension - 1) : h % dimension);
+        if (v.values[i] == 0.0f) {
+            if (bitmap) {
+                v.occupied[i >> 6] |= std::uint64_t{1} << (i & 63);
+            } else {
+                v.nonzero.push_back(i);
+            }
+        }
+        v.values[i] += 1.0f;
+    });
+    if (bitmap) {
+        for (std::size_t w = 0; w < v.occupied.size(); ++w) {
+            for (std::uint64_t bits = v.occupied[w]; bits != 0; bits &= bits - 1) {
+                v.nonzero.push_back(static_cast<std::uint32_t>(64 * w + static_cast<std::size_t>(std::countr_zero(bits))));
+            }
+            v.occupied[w] = 0;
+        }
+    } else {
+        std::sort(v.nonzero.begin(), v.nonzero.end());
+    }
+    normalize(v);
+}
+
+// cosine_distance of two vectors of the same dimension. A product is non-zero only where both
+// components are, so the products worth adding are those at b's non-zero indices, in index order.
+float sparse_distance(const SparseVector& a, const SparseVector& b) {
+    float dot = 0.0f;
+    for (const std::uint32_t i : b.nonzero) {
+        const float product = a.values[i] * b.values[i];
+        if (product != 0.0f) dot += product;
+    }
+    const float distance = 1.0f - dot;
+    return distance >= 0.0f ? distance : 0.0f;
 }
 
 // Rounds `r` to the nearest index, halves away from zero; negative and NaN values give 0.
@@ -49,11 +136,20 @@ std::size_t round_index(float r, std::size_t limit) {
     return std::min(static_cast<std::size_t>(rounded), limit);
 }
 
-std::vector<float> sorted_copy(std::span<const float> values) {
-    std::vector<float> sorted(values.begin(), values.end());
-    // Values that do not compare (NaN) count as equal to everything.
-    std::stable_sort(sorted.begin(), sorted.end(), [](float a, float b) { return a < b; });
-    return sorted;
+// The k-th smallest of `values` (k < size), as a stable sort would place it. Values that do not
+// compare (NaN) count as equal to everything, and -0 equals +0 while printing differently, so
+// either makes the stable order matter; otherwise equal values are identical and a selection
+// gives the same value in linear time.
+float kth_smallest(std::span<const float> values, std::size_t k) {
+    std::vector<float> copy(values.begin(), values.end());
+    const bool plain =
+        std::none_of(copy.begin(), copy.end(), [](float v) { return std::isnan(v) || (v == 0.0f && std::signbit(v)); });
+    if (plain) {
+        std::nth_element(copy.begin(), copy.begin() + static_cast<std::ptrdiff_t>(k), copy.end());
+    } else {
+        std::stable_sort(copy.begin(), copy.end(), [](float a, float b) { return a < b; });
+    }
+    return copy[k];
 }
 
 // Lanes of four floats (GCC vector extension): the products of a block are formed and tested
@@ -93,29 +189,46 @@ Document make_chunk(std::string content, std::size_t sentence_count, std::size_t
 
 }  // namespace
 
+Result<std::vector<float>> Embedder::neighbour_distances(std::span<const std::string_view> texts) const {
+    auto vectors = embed(texts);
+    if (!vectors) return fail(std::move(vectors.error()));
+    if (vectors->size() != texts.size()) {
+        return fail(SlivrError::generic("embedder returned " + std::to_string(vectors->size()) + " vectors for " +
+                                        std::to_string(texts.size()) + " texts"));
+    }
+    std::vector<float> distances(texts.size() > 0 ? texts.size() - 1 : 0);
+    for (std::size_t i = 0; i < distances.size(); ++i) distances[i] = cosine_distance((*vectors)[i], (*vectors)[i + 1]);
+    return distances;
+}
+
 Result<std::vector<Embedding>> FastLexicalEmbedder::embed(std::span<const std::string_view> texts) const {
     std::vector<Embedding> out;
     out.reserve(texts.size());
     std::string lower;
-    std::vector<std::size_t> nonzero;
-    // A power-of-two dimension (the usual case) takes the remainder with a mask instead of a division.
-    const bool power_of_two = (dimension & (dimension - 1)) == 0;
+    SparseVector v(dimension);
     for (const std::string_view t : texts) {
-        Embedding v(dimension, 0.0f);
-        nonzero.clear();
-        // The words of the lower-cased text are the lower-cased words (white space is unchanged by
-        // lower-casing and ends every final-sigma context), so one case mapping serves the text.
-        text::to_lower_into(t, lower);
-        text::for_each_word(lower, [&](std::string_view word) {
-            const std::uint64_t h = djb2(word);
-            const std::size_t i = static_cast<std::size_t>(power_of_two ? h & (dimension - 1) : h % dimension);
-            if (v[i] == 0.0f) nonzero.push_back(i);
-            v[i] += 1.0f;
-        });
-        normalize(v, nonzero);
-        out.push_back(std::move(v));
+        embed_into(t, dimension, lower, v);
+        out.push_back(v.values);
+        v.clear();
     }
     return out;
+}
+
+Result<std::vector<float>> FastLexicalEmbedder::neighbour_distances(std::span<const std::string_view> texts) const {
+    std::vector<float> distances;
+    if (texts.empty()) return distances;
+    distances.reserve(texts.size() - 1);
+    std::string lower;
+    SparseVector previous(dimension);
+    SparseVector current(dimension);
+    embed_into(texts[0], dimension, lower, previous);
+    for (const std::string_view t : texts.subspan(1)) {
+        embed_into(t, dimension, lower, current);
+        distances.push_back(sparse_distance(previous, current));
+        std::swap(previous, current);
+        current.clear();
+    }
+    return distances;
 }
 
 float cosine_distance(std::span<const float> a, std::span<const float> b) {
@@ -146,9 +259,8 @@ float SemanticChunker::compute_cutoff_threshold(std::span<const float> distances
     const float p = threshold.parameter;
     switch (threshold.kind) {
         case Threshold::Kind::Percentile: {
-            const std::vector<float> sorted = sorted_copy(distances);
             const float r = (static_cast<float>(n) - 1.0f) * (p / 100.0f);
-            return sorted[round_index(r, n - 1)];
+            return kth_smallest(distances, round_index(r, n - 1));
         }
         case Threshold::Kind::StandardDeviation: {
             const float count = static_cast<float>(n);
@@ -163,9 +275,8 @@ float SemanticChunker::compute_cutoff_threshold(std::span<const float> distances
             return mean + p * std::sqrt(squares / count);
         }
         case Threshold::Kind::Interquartile: {
-            const std::vector<float> sorted = sorted_copy(distances);
-            const float q1 = sorted[n / 4];
-            const float q3 = sorted[n - (n + 3) / 4];  // floor(3n / 4) without overflow
+            const float q1 = kth_smallest(distances, n / 4);
+            const float q3 = kth_smallest(distances, n - (n + 3) / 4);  // floor(3n / 4) without overflow
             return q3 + 1.5f * (q3 - q1);
         }
         case Threshold::Kind::Absolute:
@@ -187,18 +298,13 @@ Result<Documents> SemanticChunker::chunk(std::string_view text) const {
         return Documents{std::move(doc)};
     }
 
-    auto vectors = embedder->embed(sentences);
-    if (!vectors) return fail(std::move(vectors.error()));
-    if (vectors->size() != sentences.size()) {
-        return fail(SlivrError::generic("embedder returned " + std::to_string(vectors->size()) + " vectors for " +
+    auto found = embedder->neighbour_distances(sentences);
+    if (!found) return fail(std::move(found.error()));
+    const std::vector<float>& distances = *found;
+    if (distances.size() + 1 != sentences.size()) {
+        return fail(SlivrError::generic("embedder returned " + std::to_string(distances.size()) + " distances for " +
                                         std::to_string(sentences.size()) + " texts"));
     }
-    std::vector<float> distances(sentences.size() - 1);
-    for (std::size_t i = 0; i + 1 < vectors->size(); ++i) {
-        distances[i] = cosine_distance((*vectors)[i], (*vectors)[i + 1]);
-    }
-    vectors->clear();
-    vectors->shrink_to_fit();
     const float cutoff = compute_cutoff_threshold(distances);
 
     Documents out;

@@ -22,6 +22,11 @@ class Embedder {
 public:
     virtual ~Embedder() = default;
     virtual Result<std::vector<Embedding>> embed(std::span<const std::string_view> texts) const = 0;
+
+    // The cosine_distance of each text's vector to the next text's, one fewer than the texts (none
+    // for fewer than two). The default embeds all the texts and fails when the vectors do not
+    // match the texts in number; an embedder may instead compute them one text at a time.
+    virtual Result<std::vector<float>> neighbour_distances(std::span<const std::string_view> texts) const;
 };
 
 // A hashing bag of words: each lower-cased word (punctuation included) adds 1 to the component its
@@ -32,6 +37,8 @@ public:
     explicit FastLexicalEmbedder(std::size_t dimension = 256) : dimension(dimension > 0 ? dimension : 1) {}
 
     Result<std::vector<Embedding>> embed(std::span<const std::string_view> texts) const override;
+    // Keeps two vectors at a time, visiting only their non-zero components.
+    Result<std::vector<float>> neighbour_distances(std::span<const std::string_view> texts) const override;
 
     const std::size_t dimension;
 };

@@ -54,31 +54,12 @@ std::string_view strip_non_alphabetic(std::string_view word) {
     return strip(word, [](char32_t c) { return is_alphabetic(c); });
 }
 
-std::size_t TermSet::find_slot(std::string_view word, std::uint64_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        const std::size_t e = slots_[i];
-        if (e == kEmpty) return i;
-        const Entry& entry = entries_[e];
-        if (entry.hash == hash && (*this)[e] == word) return i;
-    }
-}
-
-bool TermSet::contains(std::string_view word, std::uint64_t hash) const {
-    if ((lengths_ & length_bit(word.size())) == 0) return false;
-    return slots_[find_slot(word, hash)] != kEmpty;
-}
-
-bool TermSet::insert(std::string_view word, std::uint64_t hash) {
-    // Kept at most half full, so that probe sequences stay short.
-    if (2 * (entries_.size() + 1) > slots_.size()) grow();
-    const std::size_t slot = find_slot(word, hash);
-    if (slots_[slot] != kEmpty) return false;
+std::size_t TermSet::add(std::string_view word, std::uint64_t hash, std::size_t slot) {
     slots_[slot] = entries_.size();
     entries_.push_back({bytes_.size(), word.size(), slot, hash});
     bytes_.append(word);
     lengths_ |= length_bit(word.size());
-    return true;
+    return entries_.size() - 1;
 }
 
 void TermSet::grow() {

@@ -2,6 +2,7 @@
 // them, and the sets they are kept in. Shared by the query-aware, proposition and agentic chunkers.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,15 +24,42 @@ inline bool is_alphabetic(char32_t c) {
 
 std::string_view strip_non_alphanumeric_slow(std::string_view word);
 
-// `word` without the characters at either end that are not alphanumeric.
+// `word` without the characters at either end that are not alphanumeric. ASCII and two-byte
+// characters at the ends are tested in place; longer ones go to the decoding form.
 inline std::string_view strip_non_alphanumeric(std::string_view word) {
-    // Most words begin and end with an ASCII letter or digit (a byte below 0x80 is a whole character).
-    const auto ascii_alphanumeric = [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return b < 0x80 && text::is_alphanumeric(b);
+    // Per byte: 1 for an ASCII letter or digit, 2 for a byte of a character beyond ASCII.
+    static constexpr auto kClass = [] {
+        std::array<std::uint8_t, 256> c{};
+        for (int b = 0; b < 256; ++b) {
+            c[b] = b >= 0x80 ? 2 : (b >= '0' && b <= '9') || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z') ? 1 : 0;
+        }
+        return c;
+    }();
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    // A two-byte character (lead 0xC2 to 0xDF: Latin, Greek, Cyrillic, ...) is decoded in place.
+    const auto two_byte_alphanumeric = [p](std::size_t at) {
+        return text::is_alphanumeric(char32_t(p[at] & 0x1F) << 6 | (p[at + 1] & 0x3F));
     };
-    if (!word.empty() && ascii_alphanumeric(word.front()) && ascii_alphanumeric(word.back())) return word;
-    return strip_non_alphanumeric_slow(word);
+    const auto is_two_byte_lead = [](unsigned char b) { return b >= 0xC2 && b < 0xE0; };
+    std::size_t start = 0;
+    std::size_t end = word.size();
+    for (; start < end; ++start) {
+        const std::uint8_t c = kClass[p[start]];
+        if (c == 1) break;
+        if (c == 2) {
+            if (is_two_byte_lead(p[start]) && two_byte_alphanumeric(start)) break;
+            return strip_non_alphanumeric_slow(word);
+        }
+    }
+    for (; end > start; --end) {
+        const std::uint8_t c = kClass[p[end - 1]];
+        if (c == 1) break;
+        if (c == 2) {
+            if (end - start >= 2 && is_two_byte_lead(p[end - 2]) && two_byte_alphanumeric(end - 2)) break;
+            return strip_non_alphanumeric_slow(word);
+        }
+    }
+    return std::string_view(word.data() + start, end - start);
 }
 
 // `word` without the characters at either end that are not alphabetic.
@@ -96,6 +124,32 @@ struct StringHash {
 };
 using StringSet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
 
+// True when the `n` bytes at `a` and `b` are equal; reads no byte outside them. Words are short,
+// so two overlapping loads usually settle it without a library call.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+    const auto load64 = [](const char* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    };
+    const auto load32 = [](const char* p) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8) {
+            if (load64(a + i) != load64(b + i)) return false;
+        }
+        return load64(a + n - 8) == load64(b + n - 8);
+    }
+    if (n >= 4) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 // A set of words kept in insertion order, their bytes in one buffer: adding, finding and clearing
 // allocate nothing once the buffers have grown, which matters for sets refilled per sentence.
 class TermSet {
@@ -106,14 +160,32 @@ public:
         return (lengths_ & length_bit(word.size())) != 0 && contains(word, hash_bytes(word));
     }
     // The same with the word's hash_bytes() already at hand.
-    bool insert(std::string_view word, std::uint64_t hash);
-    bool contains(std::string_view word, std::uint64_t hash) const;
+    bool insert(std::string_view word, std::uint64_t hash) {
+        const std::size_t size = entries_.size();
+        return position(word, hash) == size;
+    }
+    bool contains(std::string_view word, std::uint64_t hash) const { return find(word, hash) != kEmpty; }
+    // The position of `word` in the set (see operator[]), or npos when absent.
+    std::size_t find(std::string_view word) const {
+        return (lengths_ & length_bit(word.size())) != 0 ? find(word, hash_bytes(word)) : kEmpty;
+    }
+    std::size_t find(std::string_view word, std::uint64_t hash) const {
+        if ((lengths_ & length_bit(word.size())) == 0) return kEmpty;
+        return slots_[find_slot(word, hash)];
+    }
+    // The position of `word` in the set (see operator[]), added first if absent.
+    std::size_t position(std::string_view word, std::uint64_t hash) {
+        // Kept at most half full, so that probe sequences stay short.
+        if (2 * (entries_.size() + 1) > slots_.size()) grow();
+        const std::size_t slot = find_slot(word, hash);
+        return slots_[slot] != kEmpty ? slots_[slot] : add(word, hash, slot);
+    }
 
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
     // The i-th word added, and its hash.
     std::string_view operator[](std::size_t i) const {
-        return std::string_view(bytes_).substr(entries_[i].offset, entries_[i].length);
+        return std::string_view(bytes_.data() + entries_[i].offset, entries_[i].length);
     }
     std::uint64_t hash_at(std::size_t i) const { return entries_[i].hash; }
     // Empties the set in time proportional to its size.
@@ -126,10 +198,23 @@ private:
         std::size_t slot;
         std::uint64_t hash;
     };
-    static constexpr std::size_t kEmpty = SIZE_MAX;
+    static constexpr std::size_t kEmpty = std::string_view::npos;
 
-    // The slot holding `word`, or the empty slot where it would go.
-    std::size_t find_slot(std::string_view word, std::uint64_t hash) const;
+    // The slot holding `word`, or the empty slot where it would go (the set has empty slots).
+    std::size_t find_slot(std::string_view word, std::uint64_t hash) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const std::size_t e = slots_[i];
+            if (e == kEmpty) return i;
+            const Entry& entry = entries_[e];
+            if (entry.hash == hash && entry.length == word.size() &&
+                same_bytes(bytes_.data() + entry.offset, word.data(), word.size())) {
+                return i;
+            }
+        }
+    }
+    // Adds `word`, absent, at the empty slot `slot`; returns its position.
+    std::size_t add(std::string_view word, std::uint64_t hash, std::size_t slot);
     void grow();
 
     // Bit min(length, 63) is set for the length of every word held: most lookups of a small set

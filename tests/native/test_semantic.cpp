@@ -101,6 +101,35 @@ TEST(SemanticCutoff, OtherKinds) {
     EXPECT_EQ(cutoff(Threshold::absolute(-3.0f), d), -3.0f);
 }
 
+TEST(SemanticCutoff, PercentilesAreThoseOfTheStablySortedList) {
+    // Lists with repeats, and lists where the stable order shows: NaN (equal to everything) and
+    // -0 beside +0 (equal, but printed differently). Every rank is checked against a stable sort.
+    std::mt19937 rng(17);
+    const float pool[] = {0.1f, 0.2f, 0.2f, 0.7f, 1.0f, 0.0f, -0.0f, kNaN, kInf};
+    for (int round = 0; round < 300; ++round) {
+        std::vector<float> d(1 + rng() % 12);
+        const std::size_t kinds = round % 3 == 0 ? 5 : std::size(pool);  // a third without NaN or -0
+        for (float& x : d) x = pool[rng() % kinds];
+        std::vector<float> sorted = d;
+        std::stable_sort(sorted.begin(), sorted.end(), [](float a, float b) { return a < b; });
+        for (std::size_t k = 0; k < d.size(); ++k) {
+            const float p = d.size() == 1 ? 0.0f : 100.0f * static_cast<float>(k) / static_cast<float>(d.size() - 1);
+            const float got = cutoff(Threshold::percentile(p), d);
+            const float r = (static_cast<float>(d.size()) - 1.0f) * (p / 100.0f);
+            const float want = sorted[static_cast<std::size_t>(std::round(r))];
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(want)) << round << " k=" << k;
+        }
+        const std::size_t n = d.size();
+        const float q1 = sorted[n / 4];
+        const float q3 = sorted[n - (n + 3) / 4];
+        const float iqr = cutoff(Threshold::interquartile(), d);
+        const float want_iqr = q3 + 1.5f * (q3 - q1);
+        EXPECT_TRUE(std::bit_cast<std::uint32_t>(iqr) == std::bit_cast<std::uint32_t>(want_iqr) ||
+                    (std::isnan(iqr) && std::isnan(want_iqr)))
+            << round;
+    }
+}
+
 TEST(SemanticCutoff, EmptyListGivesOneHalfForEveryKind) {
     for (const Threshold t : {Threshold::percentile(90.0f), Threshold::standard_deviation(1.0f),
                               Threshold::interquartile(), Threshold::absolute(0.9f)}) {
@@ -135,6 +164,24 @@ TEST(LexicalEmbedder, PunctuationStaysInTheWordAndTheFullLowerCaseMappingIsUsed)
     EXPECT_EQ(v[2][djb2(final_sigma) % (1 << 16)], 1.0f);
     EXPECT_EQ(v[2], v[3]);
     EXPECT_NE(v[2], v[4]);
+}
+
+TEST(LexicalEmbedder, WordHashMatchesTheByteByByteFormAtEveryLengthAndPosition) {
+    // A prime dimension keeps most of the 64-bit hash in the bucket. Words of every length up to
+    // 40 bytes, first in their text (nothing before them) and after a prefix of each length.
+    constexpr std::size_t kPrime = 1000003;
+    const FastLexicalEmbedder e(kPrime);
+    std::mt19937 rng(9);
+    const std::string letters = "abcdefghijklmnopqrstuvwxyz0123456789,.;-";
+    for (std::size_t length = 1; length <= 40; ++length) {
+        std::string word;
+        while (word.size() < length) word += letters[rng() % letters.size()];
+        for (std::size_t prefix = 0; prefix <= 9; ++prefix) {
+            const std::string text = std::string(prefix, 'q') + (prefix > 0 ? " " : "") + word;
+            const auto v = embed(e, {text});
+            EXPECT_GT(v[0][djb2(word) % kPrime], 0.0f) << word << " after " << prefix;
+        }
+    }
 }
 
 TEST(LexicalEmbedder, DimensionZeroIsTakenAsOne) {

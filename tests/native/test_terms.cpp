@@ -1,6 +1,7 @@
 // The word helpers of the analytic chunkers: stripping, the word hash and the ordered word set.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,20 @@ TEST(Terms, StripKeepsInnerCharactersAndDecodesAtTheEdges) {
     EXPECT_EQ(terms::strip_non_alphanumeric("x²"), "x²");  // a number of category No
     EXPECT_EQ(terms::strip_non_alphabetic("3supports2!"), "supports");
     EXPECT_EQ(terms::strip_non_alphabetic("(Ärger)"), "Ärger");
+}
+
+TEST(Terms, StripFastPathsAgreeWithTheDecodingForm) {
+    // Words built from ASCII, two-byte letters and marks (Cyrillic, Latin, «», the No-category ²,
+    // the Mn mark U+0301), and longer characters, in every arrangement at both ends.
+    const std::vector<std::string> pieces = {"a", "Z", "7", ".", "(", "\"", "ж", "Я", "é", "«", "»", "²", "\u0301",
+                                             "\u00A0", "—", "日", "😀", "ab"};
+    std::mt19937 rng(5);
+    for (int round = 0; round < 20000; ++round) {
+        std::string word;
+        const int count = 1 + static_cast<int>(rng() % 6);
+        for (int k = 0; k < count; ++k) word += pieces[rng() % pieces.size()];
+        ASSERT_EQ(terms::strip_non_alphanumeric(word), terms::strip_non_alphanumeric_slow(word)) << word;
+    }
 }
 
 TEST(Terms, HashReadsOnlyTheWordsBytes) {
