@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "text/swar.hpp"
 #include "text/unicode.hpp"
 
 namespace slivr::terms {
@@ -78,16 +79,8 @@ void for_each_normalized_word(std::string_view text, std::string& scratch, Visit
 
 // A fast hash for short byte strings (words): two overlapping 64-bit loads and a multiply mix.
 inline std::uint64_t hash_bytes(std::string_view s) {
-    const auto load64 = [](const char* p) {
-        std::uint64_t v;
-        std::memcpy(&v, p, 8);
-        return v;
-    };
-    const auto load32 = [](const char* p) {
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return std::uint64_t{v};
-    };
+    using swar::load32;
+    const auto load64 = swar::load;
     const auto mix = [](std::uint64_t a, std::uint64_t b) {
         const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
         return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
@@ -127,16 +120,8 @@ using StringSet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
 // True when the `n` bytes at `a` and `b` are equal; reads no byte outside them. Words are short,
 // so two overlapping loads usually settle it without a library call.
 inline bool same_bytes(const char* a, const char* b, std::size_t n) {
-    const auto load64 = [](const char* p) {
-        std::uint64_t v;
-        std::memcpy(&v, p, 8);
-        return v;
-    };
-    const auto load32 = [](const char* p) {
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    };
+    using swar::load32;
+    const auto load64 = swar::load;
     if (n >= 8) {
         for (std::size_t i = 0; i + 8 < n; i += 8) {
             if (load64(a + i) != load64(b + i)) return false;

@@ -21,6 +21,14 @@ inline std::uint64_t load(const char* p) {
     return v;
 }
 
+// The four bytes at `p`, the first in the lowest byte.
+inline std::uint32_t load32(const char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big) v = std::byteswap(v);
+    return v;
+}
+
 // The `n` (< 8) bytes at `p`, the rest zero.
 inline std::uint64_t load_partial(const char* p, std::size_t n) {
     unsigned char bytes[8] = {};
