@@ -24,6 +24,8 @@ import sys
 import time
 from pathlib import Path
 
+from memory import rss_mb
+
 ROOT = Path(__file__).resolve().parent.parent
 CORPUS = Path(os.environ.get("SLIVR_CORPUS", ROOT.parent / "shared" / "corpus"))
 LIMIT = 4.0
@@ -34,15 +36,6 @@ def base_text() -> str:
     files = sorted(prose.glob("*.txt")) if prose.is_dir() else sorted((ROOT / "examples" / "samples").iterdir())
     text = "\n\n".join(p.read_text(encoding="utf-8", errors="replace") for p in files)
     return text.encode("ascii", "replace").decode("ascii")
-
-
-def rss_mb() -> float:
-    """Resident memory in MiB, the unit of every figure here."""
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
 
 
 def child(name: str, megabytes: int, mode: str) -> None:

@@ -29,17 +29,10 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "examples")]
 
 import catalog  # noqa: E402
+from memory import rss_mb  # noqa: E402
 import slivr  # noqa: E402
 
 WARM_UP_SECONDS = 30
-
-
-def rss_mb() -> float:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
 
 
 class Unprintable:

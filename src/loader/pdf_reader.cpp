@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "text/utf8.hpp"
+
 namespace slivr {
 namespace {
 
@@ -195,24 +197,6 @@ Result<void> require_reader() {
     return fail(parse_error("the PDF reader library (libpdfium.so from the pypdfium2 package) is not loaded"));
 }
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 }  // namespace
 
 Result<void> load_pdf_reader(std::span<const std::string> candidates) {
@@ -303,15 +287,15 @@ std::string page_text_from_utf16le(std::span<const unsigned char> bytes) {
         } else if (u >= 0xD800 && u <= 0xDBFF) {
             const char16_t low = i + 1 < n ? unit(i + 1) : 0;
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                append_utf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(low) - 0xDC00));
+                utf8::append(0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(low) - 0xDC00), out);
                 ++i;
             } else {
-                append_utf8(out, kReplacement);
+                utf8::append(kReplacement, out);
             }
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            append_utf8(out, kReplacement);
+            utf8::append(kReplacement, out);
         } else if (u != kHyphenMarker) {
-            append_utf8(out, u);
+            utf8::append(u, out);
         }
     }
     return out;

@@ -178,30 +178,6 @@ const BmpLowerTable& bmp_lower_table() {
     return *table;
 }
 
-// Appends `c` encoded in UTF-8 at `out`; returns the byte count.
-std::size_t encode(char32_t c, char* out) {
-    if (c < 0x80) {
-        out[0] = static_cast<char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (c >> 6));
-        out[1] = static_cast<char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    if (c < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (c >> 12));
-        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (c & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (c >> 18));
-    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (c & 0x3F));
-    return 4;
-}
-
 inline char ascii_to_lower(unsigned char b) {
     return static_cast<char>(static_cast<unsigned>(b - 'A') < 26 ? b + ('a' - 'A') : b);
 }
@@ -295,7 +271,7 @@ std::size_t lower_by_character(std::string_view s, std::size_t done, char* dst) 
         const char32_t lower = c < 0x10000 ? table.map(c) : static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
         if (lower == BmpLowerTable::kNeedsContext) return std::string_view::npos;
         if (lower_room(n) - j < lower_room(n - i) + utf8::kMaxSequence) return std::string_view::npos;
-        j += encode(lower, dst + j);
+        j += utf8::encode(lower, dst + j);
     }
     return j;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace slivr::utf8 {
@@ -100,6 +101,36 @@ inline std::size_t advance(std::string_view s, std::size_t pos, std::size_t coun
         --count;
     }
     return pos < size ? pos : size;
+}
+
+// Writes the scalar value `c` in UTF-8 at `out` (room for kMaxSequence bytes); returns the byte count.
+inline std::size_t encode(char32_t c, char* out) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+// Appends the scalar value `c` in UTF-8.
+inline void append(char32_t c, std::string& out) {
+    char bytes[kMaxSequence];
+    out.append(bytes, encode(c, bytes));
 }
 
 }  // namespace slivr::utf8
